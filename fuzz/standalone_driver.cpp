@@ -1,0 +1,19 @@
+// Runs each file named on the command line through the fuzz entry once, so that fuzz targets
+// build and can replay a crashing input without libFuzzer.
+#include <cstddef>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
+
+int main(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        std::ifstream in(argv[i], std::ios::binary);
+        std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size());
+    }
+    return 0;
+}

@@ -1,22 +1,70 @@
 #include "platform/codepage.h"
 
+#include <QHash>
 #include <QStringDecoder>
-#include <QStringEncoder>
 
 namespace platform {
 
-// Qt's ICU backend knows "windows-1251" although QStringConverter::encodingForName does not
-// list it; one converter a thread, since converters keep state between calls.
+namespace {
+
+// The upper half of Windows-1251 as Unicode, taken once from Qt's ICU converter. Qt knows
+// "windows-1251" through ICU although QStringConverter::encodingForName does not list it.
+struct UpperHalf {
+    QString toUnicode;               // index: byte - 0x80
+    QHash<char16_t, char> fromUnicode;
+
+    UpperHalf()
+    {
+        QByteArray bytes(128, '\0');
+        for (int i = 0; i < 128; ++i)
+            bytes[i] = char(0x80 + i);
+        QStringDecoder decoder("windows-1251", QStringConverter::Flag::Stateless);
+        toUnicode = decoder.decode(bytes);
+        Q_ASSERT(toUnicode.size() == 128);
+        for (int i = 0; i < toUnicode.size(); ++i) {
+            const char16_t c = toUnicode.at(i).unicode();
+            if (c != QChar::ReplacementCharacter)
+                fromUnicode.insert(c, char(0x80 + i));
+        }
+    }
+};
+
+const UpperHalf &upperHalf()
+{
+    static const UpperHalf table;
+    return table;
+}
+
+} // namespace
+
 QByteArray toCp1251(const QString &text)
 {
-    thread_local QStringEncoder encoder("windows-1251", QStringConverter::Flag::Stateless);
-    return encoder.encode(text);
+    const UpperHalf &table = upperHalf();
+    QByteArray out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text.at(i).unicode();
+        if (c < 0x80) {
+            out.append(char(c));
+            continue;
+        }
+        if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
+            ++i; // one character outside the code page, one '?'
+        out.append(table.fromUnicode.value(c, '?'));
+    }
+    return out;
 }
 
 QString fromCp1251(const QByteArray &bytes)
 {
-    thread_local QStringDecoder decoder("windows-1251", QStringConverter::Flag::Stateless);
-    return decoder.decode(bytes);
+    const UpperHalf &table = upperHalf();
+    QString out;
+    out.reserve(bytes.size());
+    for (const char b : bytes) {
+        const auto u = static_cast<unsigned char>(b);
+        out.append(u < 0x80 ? QChar(u) : table.toUnicode.at(u - 0x80));
+    }
+    return out;
 }
 
 } // namespace platform

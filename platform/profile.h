@@ -6,8 +6,15 @@
 // - Files are Windows-1251 with CR LF line ends; LF alone reads the same.
 // - A missing key gives the caller's default; a key present with an empty value reads empty.
 // - Texts read at most 2047 characters.
+// - Keys and values are read without surrounding blanks; a value in a pair of matching double or
+//   single quotes reads without them. Lines starting with ";" are comments.
 // - Integers read as decimal, or hexadecimal after "0x", "0X" or "$"; anything else gives the
 //   default. Booleans read as integers, non-zero is true. Writes are decimal, booleans "1"/"0".
+// - Floats read as decimal text with "." as separator and an optional exponent ("12.5",
+//   "-1e3"); anything else gives the default. writeFloat writes the shortest such text with at
+//   most 15 significant digits ("1000", "12.5").
+// - A value written with a line break in it has the break replaced by a blank, so that a value
+//   can never add lines of its own.
 // - Where a section or key stands twice, the first one counts.
 // - A write replaces the value in place and keeps every other line byte for byte; a new key goes
 //   at the end of its section, a new section at the end of the file.
@@ -47,12 +54,18 @@ public:
     void writeString(const QString &section, const QString &key, const QString &value);
     void writeInteger(const QString &section, const QString &key, int value);
     void writeBool(const QString &section, const QString &key, bool value);
+    void writeFloat(const QString &section, const QString &key, double value);
 
+    // True when the section holds at least one key (an empty "[name]" alone does not count).
     bool sectionExists(const QString &section) const;
     bool valueExists(const QString &section, const QString &key) const;
-    QStringList readSection(const QString &section) const; // the keys, in file order
+    // The keys of the first section of that name, in file order, each name once.
+    QStringList readSection(const QString &section) const;
+    // The names of all sections, in file order, each name once.
     QStringList readSections() const;
+    // Removes every section of that name with all its lines.
     void eraseSection(const QString &section);
+    // Removes the key (every line of it) from the first section of that name.
     void deleteKey(const QString &section, const QString &key);
 
 private:

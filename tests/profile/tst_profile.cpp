@@ -1,0 +1,423 @@
+// Profile files as the programs' settings, project and calibration files use them: what a
+// caller reads back, and the bytes the file holds afterwards.
+#include "platform/codepage.h"
+#include "platform/profile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <memory>
+#include <sys/resource.h>
+#include <unistd.h>
+
+using platform::ProfileFile;
+using platform::ProfileWriteError;
+using platform::toCp1251;
+
+namespace {
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+void putFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+// Runs a write that must be refused and returns the error's text.
+template <typename Fn>
+QString refusal(Fn write)
+{
+    try {
+        write();
+    } catch (const ProfileWriteError &e) {
+        return e.text();
+    }
+    return QStringLiteral("<no error>");
+}
+
+} // namespace
+
+class TestProfile : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        m_path = m_dir->filePath(QStringLiteral("%1.ini").arg(QTest::currentTestFunction()));
+    }
+
+    void defaultsAndRoundTrip()
+    {
+        ProfileFile ini(m_path);
+        QCOMPARE(ini.readString("Main", "Name", "none"), QString("none"));
+        QCOMPARE(ini.readInteger("Main", "Left", 200), 200);
+        QCOMPARE(ini.readBool("Main", "Hints", true), true);
+        QCOMPARE(ini.readFloat("Main", "ErrorValue", 1000.0), 1000.0);
+        QVERIFY(ini.readSection("Main").isEmpty());
+        QVERIFY(!QFile::exists(m_path));
+
+        ini.writeInteger("Main", "Left", -35);
+        ini.writeString("Main", "Name", "Line 2");
+        ini.writeBool("Main", "Hints", false);
+        ini.writeBool("Main", "Logging", true);
+        ini.writeFloat("Common Adjusts", "ErrorValue", 12.5);
+        ini.writeFloat("Common Adjusts", "Big", 1000.0);
+        ini.writeString("Common Adjusts", "Empty", "");
+        QCOMPARE(fileBytes(m_path), QByteArray("[Main]\r\nLeft=-35\r\nName=Line 2\r\nHints=0\r\nLogging=1\r\n"
+                                               "[Common Adjusts]\r\nErrorValue=12.5\r\nBig=1000\r\nEmpty=\r\n"));
+
+        QCOMPARE(ini.readInteger("Main", "Left", 200), -35);
+        QCOMPARE(ini.readString("Main", "Name", "none"), QString("Line 2"));
+        QCOMPARE(ini.readBool("Main", "Hints", true), false);
+        QCOMPARE(ini.readBool("Main", "Logging", false), true);
+        QCOMPARE(ini.readFloat("Common Adjusts", "ErrorValue", 0), 12.5);
+        QCOMPARE(ini.readString("Common Adjusts", "Empty", "default"), QString());
+        QVERIFY(ini.valueExists("Common Adjusts", "Empty"));
+        QVERIFY(!ini.valueExists("Common Adjusts", "Missing"));
+
+        // Writing a value again replaces it in place.
+        ini.writeInteger("Main", "Left", 0x7fffffff);
+        QCOMPARE(ini.readInteger("Main", "Left", 0), 0x7fffffff);
+        QVERIFY(fileBytes(m_path).startsWith("[Main]\r\nLeft=2147483647\r\nName=Line 2\r\n"));
+    }
+
+    void integers_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("value");
+        const int def = -777;
+        QTest::newRow("decimal") << QByteArray("12") << 12;
+        QTest::newRow("negative") << QByteArray("-5") << -5;
+        QTest::newRow("plus") << QByteArray("+7") << 7;
+        QTest::newRow("blanks") << QByteArray("  42\t") << 42;
+        QTest::newRow("0x") << QByteArray("0x1F") << 31;
+        QTest::newRow("0X") << QByteArray("0X1f") << 31;
+        QTest::newRow("dollar") << QByteArray("$1F") << 31;
+        QTest::newRow("negative hex") << QByteArray("-$10") << -16;
+        QTest::newRow("32-bit hex") << QByteArray("$FFFFFFFF") << -1;
+        QTest::newRow("hex too long") << QByteArray("0x100000000") << def;
+        QTest::newRow("max") << QByteArray("2147483647") << 2147483647;
+        QTest::newRow("min") << QByteArray("-2147483648") << int(-2147483648LL);
+        QTest::newRow("overflow") << QByteArray("2147483648") << def;
+        QTest::newRow("trailing garbage") << QByteArray("12abc") << def;
+        QTest::newRow("inner blank") << QByteArray("1 2") << def;
+        QTest::newRow("fraction") << QByteArray("1.5") << def;
+        QTest::newRow("word") << QByteArray("abc") << def;
+        QTest::newRow("empty") << QByteArray("") << def;
+        QTest::newRow("prefix alone") << QByteArray("0x") << def;
+        QTest::newRow("dollar alone") << QByteArray("$") << def;
+        QTest::newRow("sign alone") << QByteArray("-") << def;
+        QTest::newRow("quoted") << QByteArray("\"15\"") << 15;
+    }
+
+    void integers()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(int, value);
+        putFile(m_path, "[S]\r\nK=" + text + "\r\n");
+        ProfileFile ini(m_path);
+        QCOMPARE(ini.readInteger("S", "K", -777), value);
+        // Booleans read as integers: non-zero is true, no number is the default.
+        QCOMPARE(ini.readBool("S", "K", false), value != -777 && value != 0);
+        QCOMPARE(ini.readBool("S", "K", true), value != 0);
+    }
+
+    void floats_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<double>("value");
+        QTest::newRow("integer") << QByteArray("1000") << 1000.0;
+        QTest::newRow("fraction") << QByteArray("12.5") << 12.5;
+        QTest::newRow("negative exponent") << QByteArray("-1e3") << -1000.0;
+        QTest::newRow("plus") << QByteArray("+0.25") << 0.25;
+        QTest::newRow("comma") << QByteArray("12,5") << -1.0;
+        QTest::newRow("word") << QByteArray("abc") << -1.0;
+        QTest::newRow("trailing garbage") << QByteArray("3.5x") << -1.0;
+        QTest::newRow("infinity") << QByteArray("inf") << -1.0;
+        QTest::newRow("not a number") << QByteArray("nan") << -1.0;
+        QTest::newRow("empty") << QByteArray("") << -1.0;
+    }
+
+    void floats()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(double, value);
+        putFile(m_path, "[S]\nK=" + text + "\n");
+        QCOMPARE(ProfileFile(m_path).readFloat("S", "K", -1.0), value);
+    }
+
+    void floatsWrittenShortest()
+    {
+        ProfileFile ini(m_path);
+        ini.writeFloat("S", "A", 0.1 + 0.2);
+        ini.writeFloat("S", "B", -0.001);
+        ini.writeFloat("S", "C", 123456789012.0);
+        QCOMPARE(fileBytes(m_path), QByteArray("[S]\r\nA=0.3\r\nB=-0.001\r\nC=123456789012\r\n"));
+        QCOMPARE(ini.readFloat("S", "C", 0), 123456789012.0);
+    }
+
+    void textsTrimmedQuotedAndCut()
+    {
+        const QByteArray longText(3000, 'x');
+        putFile(m_path, "[S]\r\n  Padded  =  a b  \r\nQuoted=\"  in quotes  \"\r\nSingle='x'\r\n"
+                        "Unmatched=\"abc'\r\nOne=\"\r\nLong="
+                            + longText + "\r\n");
+        ProfileFile ini(m_path);
+        QCOMPARE(ini.readString("S", "Padded", "-"), QString("a b"));
+        QCOMPARE(ini.readString("S", "Quoted", "-"), QString("  in quotes  "));
+        QCOMPARE(ini.readString("S", "Single", "-"), QString("x"));
+        QCOMPARE(ini.readString("S", "Unmatched", "-"), QString("\"abc'"));
+        QCOMPARE(ini.readString("S", "One", "-"), QString("\""));
+        QCOMPARE(ini.readString("S", "Long", "-"), QString(2047, 'x'));
+
+        // A written long text stays whole in the file; reading cuts it.
+        ini.writeString("S", "Written", QString(2100, 'y'));
+        QVERIFY(fileBytes(m_path).contains("Written=" + QByteArray(2100, 'y') + "\r\n"));
+        QCOMPARE(ini.readString("S", "Written", "-").size(), 2047);
+    }
+
+    void letterCase()
+    {
+        putFile(m_path, toCp1251("[Program Settings]\r\nSaveDir=/home\r\n[Датчики]\r\nЁлка=1\r\n"));
+        ProfileFile ini(m_path);
+        QCOMPARE(ini.readString("PROGRAM settings", "savedir", "-"), QString("/home"));
+        QCOMPARE(ini.readInteger("дАТЧИКИ", "ёЛКА", 0), 1);
+
+        // A write under another spelling changes the existing line and keeps its spelling.
+        ini.writeString("program SETTINGS", "SAVEDIR", "/tmp");
+        ini.writeInteger("ДАТЧИКИ", "ЁЛКА", 2);
+        QCOMPARE(fileBytes(m_path), toCp1251("[Program Settings]\r\nSaveDir=/tmp\r\n[Датчики]\r\nЁлка=2\r\n"));
+        QCOMPARE(ini.readSections(), QStringList({"Program Settings", "Датчики"}));
+    }
+
+    void cyrillicStoredAsWindows1251()
+    {
+        ProfileFile ini(m_path);
+        ini.writeString("Проект", "Имя", "Ошибка!");
+        QCOMPARE(fileBytes(m_path), QByteArray("[\xCF\xF0\xEE\xE5\xEA\xF2]\r\n\xC8\xEC\xFF=\xCE\xF8\xE8\xE1\xEA\xE0!\r\n"));
+        QCOMPARE(ini.readString("ПРОЕКТ", "имя", "-"), QString("Ошибка!"));
+        QCOMPARE(ini.readSection("проект"), QStringList("Имя"));
+    }
+
+    void duplicates()
+    {
+        putFile(m_path, "[Main]\r\nA=1\r\nA=2\r\nB=3\r\n[main]\r\nA=4\r\nC=5\r\n");
+        ProfileFile ini(m_path);
+        QCOMPARE(ini.readInteger("Main", "A", 0), 1);
+        QCOMPARE(ini.readInteger("Main", "C", 0), 0); // only the first section counts
+        QCOMPARE(ini.readSection("MAIN"), QStringList({"A", "B"}));
+        QCOMPARE(ini.readSections(), QStringList("Main"));
+
+        ini.writeInteger("Main", "A", 9);
+        ini.writeInteger("Main", "C", 6);
+        QCOMPARE(fileBytes(m_path), QByteArray("[Main]\r\nA=9\r\nA=2\r\nB=3\r\nC=6\r\n[main]\r\nA=4\r\nC=5\r\n"));
+        QCOMPARE(ini.readInteger("Main", "C", 0), 6);
+
+        ini.deleteKey("main", "a");
+        QCOMPARE(fileBytes(m_path), QByteArray("[Main]\r\nB=3\r\nC=6\r\n[main]\r\nA=4\r\nC=5\r\n"));
+        QVERIFY(!ini.valueExists("Main", "A"));
+    }
+
+    void otherLinesKeptByteForByte()
+    {
+        const QByteArray head = QByteArray("Stray=before any section\r\n"
+                                           "; comment = not a key\r\n"
+                                           "\x01\xFF\xFE garbage\r\n"
+                                           "[Main]  trailing text\n"
+                                           "Left = 10\r\n")
+                              + QByteArray("Nul=a\0b\r\n", 9)
+                              + "line without equals\r\n"
+                                "[Broken header\r\n"
+                                "Top=20\r\n"
+                                "\r\n";
+        const QByteArray tail = "[Other]\r\n  X  =  y  \r\n\r\n";
+        putFile(m_path, head + tail);
+        ProfileFile ini(m_path);
+        QCOMPARE(ini.readSection("Main"), QStringList({"Left", "Nul", "Top"}));
+        QCOMPARE(ini.readString("Main", "Nul", "-"), QString(QByteArray("a\0b", 3)));
+        QCOMPARE(ini.readString("Main", "Stray", "-"), QString("-"));
+
+        // Unchanged value: the file is not touched, spacing included.
+        ini.writeInteger("Main", "Left", 10);
+        QCOMPARE(fileBytes(m_path), head + tail);
+
+        ini.writeInteger("Main", "Top", 21);
+        ini.writeString("Main", "New", "n");
+        ini.writeString("Other", "X", "z");
+        ini.writeString("Added", "K", "v");
+        QByteArray expected = head + tail;
+        expected.replace("Top=20\r\n", "Top=21\r\nNew=n\r\n");
+        expected.replace("  X  =  y  \r\n", "  X  =z\r\n");
+        expected += "[Added]\r\nK=v\r\n";
+        QCOMPARE(fileBytes(m_path), expected);
+    }
+
+    void lineFeedsAndMissingFinalLineEnd()
+    {
+        putFile(m_path, "[A]\nx=1\ny=2\n[B]\nz=3");
+        ProfileFile ini(m_path);
+        QCOMPARE(ini.readInteger("A", "y", 0), 2);
+        QCOMPARE(ini.readInteger("B", "z", 0), 3);
+
+        ini.writeString("B", "w", "4");
+        QCOMPARE(fileBytes(m_path), QByteArray("[A]\nx=1\ny=2\n[B]\nz=3\r\nw=4\r\n"));
+
+        putFile(m_path, "[A]\nx=1");
+        ini.writeString("C", "k", "v");
+        QCOMPARE(fileBytes(m_path), QByteArray("[A]\nx=1\r\n[C]\r\nk=v\r\n"));
+
+        putFile(m_path, "[A]");
+        ini.writeString("A", "k", "v");
+        QCOMPARE(fileBytes(m_path), QByteArray("[A]\r\nk=v\r\n"));
+    }
+
+    void valuesCannotAddLines()
+    {
+        ProfileFile ini(m_path);
+        ini.writeString("S", "K", "one\r\n[Evil]\nX=1");
+        QCOMPARE(ini.readSections(), QStringList("S"));
+        QCOMPARE(ini.readString("S", "K", "-"), QString("one  [Evil] X=1"));
+    }
+
+    void sectionListingAndErase()
+    {
+        const QByteArray before = "[Main]\r\nLeft=1\r\n"
+                                  "[Sensors]\r\nSensor1=|1|1|1|500|\r\nSensor5=x\r\n; note\r\nFoo=y\r\nsensor1=dup\r\n\r\n"
+                                  "[Empty]\r\n"
+                                  "[Tail]\r\nT=1\r\n"
+                                  "[SENSORS]\r\nSensor9=z\r\n";
+        putFile(m_path, before);
+        ProfileFile ini(m_path);
+        QCOMPARE(ini.readSection("Sensors"), QStringList({"Sensor1", "Sensor5", "Foo"}));
+        QCOMPARE(ini.readSections(), QStringList({"Main", "Sensors", "Empty", "Tail"}));
+        QVERIFY(ini.sectionExists("sensors"));
+        QVERIFY(!ini.sectionExists("Empty")); // a header alone holds no keys
+        QVERIFY(!ini.sectionExists("Missing"));
+
+        ini.eraseSection("Sensors");
+        QCOMPARE(fileBytes(m_path), QByteArray("[Main]\r\nLeft=1\r\n[Empty]\r\n[Tail]\r\nT=1\r\n"));
+        QVERIFY(ini.readSection("Sensors").isEmpty());
+
+        ini.writeString("Sensors", "Sensor1", "a");
+        ini.writeString("Sensors", "Sensor2", "b");
+        QCOMPARE(ini.readSection("Sensors"), QStringList({"Sensor1", "Sensor2"}));
+
+        // Erasing what is not there changes nothing and creates no file.
+        const QString missing = m_dir->filePath("never.ini");
+        ProfileFile(missing).eraseSection("Sensors");
+        ProfileFile(missing).deleteKey("Sensors", "Sensor1");
+        QVERIFY(!QFile::exists(missing));
+    }
+
+    void refusedWrites()
+    {
+        ProfileFile ini(m_path);
+        ini.writeInteger("Main", "Left", 1);
+        const QByteArray before = fileBytes(m_path);
+
+        // A file without write permission is read-only, for the superuser too.
+        QVERIFY(QFile::setPermissions(m_path, QFileDevice::ReadOwner | QFileDevice::ReadGroup));
+        QCOMPARE(refusal([&] { ini.writeInteger("Main", "Top", 2); }), "Unable to write to " + m_path);
+        QCOMPARE(refusal([&] { ini.eraseSection("Main"); }), "Unable to write to " + m_path);
+        QCOMPARE(fileBytes(m_path), before);
+        QCOMPARE(ini.readInteger("Main", "Left", 0), 1); // what was written before stays
+
+        const QString inMissingFolder = m_dir->filePath("no/such/folder/x.ini");
+        QCOMPARE(refusal([&] { ProfileFile(inMissingFolder).writeString("S", "K", "v"); }),
+                 "Unable to write to " + inMissingFolder);
+
+        const QString folder = m_dir->filePath("folder.ini");
+        QVERIFY(QDir().mkdir(folder));
+        QCOMPARE(refusal([&] { ProfileFile(folder).writeString("S", "K", "v"); }), "Unable to write to " + folder);
+        QCOMPARE(ProfileFile(folder).readString("S", "K", "def"), QString("def"));
+
+        // A folder where no file can be made, whoever we are.
+        if (QFileInfo(QStringLiteral("/proc/self")).exists()) {
+            const QString inProc = QStringLiteral("/proc/profile-test.ini");
+            QCOMPARE(refusal([&] { ProfileFile(inProc).writeString("S", "K", "v"); }), "Unable to write to " + inProc);
+        }
+
+        if (geteuid() != 0) {
+            const QString roFolder = m_dir->filePath("readonly");
+            QVERIFY(QDir().mkdir(roFolder));
+            const QString path = roFolder + "/x.ini";
+            putFile(path, "[S]\r\nK=old\r\n");
+            QVERIFY(QFile::setPermissions(roFolder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+            const QString text = refusal([&] { ProfileFile(path).writeString("S", "K", "new"); });
+            QVERIFY(QFile::setPermissions(roFolder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+            QCOMPARE(text, "Unable to write to " + path);
+            QCOMPARE(fileBytes(path), QByteArray("[S]\r\nK=old\r\n"));
+        }
+
+        // No temporary file is left behind by any refusal.
+        QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList(QFileInfo(m_path).fileName()));
+    }
+
+    void interruptedWriteKeepsOldFile()
+    {
+        const QByteArray before = "[S]\r\nK=old\r\n";
+        putFile(m_path, before);
+        QVERIFY(QFile::setPermissions(m_path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup));
+
+        // A file size limit makes the write fail half way, as a full disk would.
+        rlimit old{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = old;
+        small.rlim_cur = 4096;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+        const QString text = refusal([&] { ProfileFile(m_path).writeString("S", "K", QString(100000, 'z')); });
+        setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, oldHandler);
+
+        QCOMPARE(text, "Unable to write to " + m_path);
+        QCOMPARE(fileBytes(m_path), before);
+        QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList(QFileInfo(m_path).fileName()));
+
+        // A successful write keeps the file's permissions.
+        ProfileFile(m_path).writeString("S", "K", "new");
+        QCOMPARE(QFile::permissions(m_path) & 0x7077,
+                 QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup);
+    }
+
+    void garbageFiles()
+    {
+        // Random bytes, lines of megabytes and NUL bytes read as defaults and keep the rest.
+        QByteArray garbage;
+        quint32 seed = 12345;
+        for (int i = 0; i < 200000; ++i) {
+            seed = seed * 1103515245u + 12345u;
+            garbage += char(seed >> 24);
+        }
+        const QByteArray hugeLine = "[Big]\r\nHuge=" + QByteArray(3 * 1024 * 1024, '[') + "\r\nAfter=7\r\n";
+        const QByteArray nuls(1000, '\0');
+        putFile(m_path, garbage + "\r\n" + hugeLine + nuls + "\r\n[Last]\r\nK=1\r\n");
+        ProfileFile ini(m_path);
+        QCOMPARE(ini.readInteger("Big", "After", 0), 7);
+        QCOMPARE(ini.readString("Big", "Huge", "-").size(), 2047);
+        QCOMPARE(ini.readInteger("Last", "K", 0), 1);
+        QCOMPARE(ini.readInteger("Nowhere", "K", 5), 5);
+        ini.writeInteger("Last", "K", 2);
+        QCOMPARE(fileBytes(m_path), garbage + "\r\n" + hugeLine + nuls + "\r\n[Last]\r\nK=2\r\n");
+    }
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_path;
+};
+
+QTEST_GUILESS_MAIN(TestProfile)
+#include "tst_profile.moc"

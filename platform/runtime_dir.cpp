@@ -28,7 +28,11 @@ QString runtimeDir()
     if (!xdg.isEmpty() && isPrivateFolder(xdg))
         return xdg;
 
-    const QString own = QDir::tempPath() + QStringLiteral("/vks74xx-runtime-%1").arg(getuid());
+    // QDir::tempPath() is empty when TMPDIR names a missing folder: never fall to the root.
+    QString temp = QDir::tempPath();
+    if (temp.isEmpty() || !QFileInfo(temp).isDir())
+        temp = QStringLiteral("/tmp");
+    const QString own = temp + QStringLiteral("/vks74xx-runtime-%1").arg(getuid());
     const QByteArray native = QFile::encodeName(own);
     if (mkdir(native.constData(), 0700) != 0 && errno != EEXIST)
         return QString();

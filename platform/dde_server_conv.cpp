@@ -1,0 +1,241 @@
+// One client connection of the DDE server: reading its requests and writing what it is owed.
+#include "platform/codepage.h"
+#include "platform/dde_names.h"
+#include "platform/dde_server_p.h"
+
+#include <QLocalSocket>
+#include <QPointer>
+
+#include <algorithm>
+
+namespace platform {
+
+DdeServerConv::DdeServerConv(DdeServer *server, QLocalSocket *socket)
+    : QObject(server), server_(server), socket_(socket)
+{
+    socket_->setParent(this);
+    // Qt reads no further ahead than this; the kernel holds the rest, and a client that writes
+    // faster than it is read waits in its own write.
+    socket_->setReadBufferSize(2 * dde::kMaxLine);
+    connect(socket_, &QLocalSocket::readyRead, this, &DdeServerConv::readInput);
+    connect(socket_, &QLocalSocket::bytesWritten, this, [this] {
+        if (backlogged_ && waiting() < kLowWater)
+            server_->d->scheduleFlush(this);
+        resumeInputIfDrained();
+    });
+    connect(socket_, &QLocalSocket::disconnected, this, [this] { end(QString()); });
+    if (socket_->bytesAvailable() > 0)
+        QMetaObject::invokeMethod(this, &DdeServerConv::readInput, Qt::QueuedConnection);
+}
+
+qsizetype DdeServerConv::waiting() const
+{
+    return out_.size() + socket_->bytesToWrite();
+}
+
+void DdeServerConv::push(DdeItem *item)
+{
+    if (ended_)
+        return;
+    if (!backlogged_) {
+        out_.append(item->d->line);
+        if (waiting() >= kHighWater)
+            backlogged_ = true;
+    } else if (!owed_.contains(item)) {
+        owed_.insert(item);
+        backlog_.push_back(item);
+    }
+    server_->d->scheduleFlush(this);
+}
+
+void DdeServerConv::send(const dde::Message &message)
+{
+    if (ended_)
+        return;
+    out_.append(dde::formatLine(message));
+    server_->d->scheduleFlush(this);
+}
+
+void DdeServerConv::forget(DdeItem *item)
+{
+    if (owed_.remove(item))
+        backlog_.erase(std::find(backlog_.begin(), backlog_.end(), item));
+}
+
+void DdeServerConv::flush()
+{
+    if (ended_)
+        return;
+    for (;;) {
+        if (!out_.isEmpty()) {
+            socket_->write(out_);
+            out_.clear();
+            socket_->flush();
+        }
+        if (!backlogged_ || socket_->bytesToWrite() >= kLowWater)
+            break;
+        if (backlog_.empty()) {
+            backlogged_ = false;
+            break;
+        }
+        const qsizetype room = kHighWater - socket_->bytesToWrite();
+        while (!backlog_.empty() && out_.size() < room) {
+            DdeItem *item = backlog_.front();
+            backlog_.pop_front();
+            owed_.remove(item);
+            out_.append(item->d->line);
+        }
+    }
+    resumeInputIfDrained();
+}
+
+void DdeServerConv::end(const QString &reason)
+{
+    if (ended_)
+        return;
+    if (!reason.isEmpty()) {
+        dde::Message bye;
+        bye.verb = dde::Verb::Bye;
+        bye.text = toCp1251(reason);
+        out_.append(dde::formatLine(bye));
+    }
+    // What fits into the socket now still reaches the client; a stalled client loses the rest.
+    if (!out_.isEmpty() && socket_->state() == QLocalSocket::ConnectedState) {
+        socket_->write(out_);
+        socket_->flush();
+    }
+    ended_ = true;
+    out_.clear();
+    backlog_.clear();
+    owed_.clear();
+    if (topic)
+        topic->d->removeConv(this);
+    topic = nullptr;
+    server_->d->removeConv(this);
+    socket_->disconnect(this);
+    socket_->abort();
+    deleteLater();
+}
+
+void DdeServerConv::resumeInputIfDrained()
+{
+    if (inputPaused_ && !ended_ && waiting() < kLowWater) {
+        inputPaused_ = false;
+        QMetaObject::invokeMethod(this, &DdeServerConv::readInput, Qt::QueuedConnection);
+    }
+}
+
+void DdeServerConv::readInput()
+{
+    QPointer<DdeServerConv> self(this);
+    QByteArray line;
+    while (self && !ended_) {
+        if (waiting() >= kHighWater) {
+            // The client does not read its replies: take no more requests until it does.
+            inputPaused_ = true;
+            return;
+        }
+        if (in_.takeLine(line)) {
+            const auto message = dde::parseLine(line);
+            if (!message) {
+                end(tr("Malformed line"));
+                return;
+            }
+            handle(*message);
+            continue;
+        }
+        if (in_.overflowed()) {
+            end(tr("Line longer than %1 bytes").arg(dde::kMaxLine));
+            return;
+        }
+        if (socket_->bytesAvailable() <= 0)
+            return;
+        in_.append(socket_->read(dde::kMaxLine));
+    }
+}
+
+DdeItem *DdeServerConv::findItem(const dde::Message &message)
+{
+    const QString name = fromCp1251(message.name);
+    DdeItem *item = topic->item(name);
+    if (!item) {
+        dde::Message err{dde::Verb::Err, message.id, {}, {}};
+        err.text = toCp1251(tr("No item \"%1\" on topic \"%2\"").arg(name, topic->name()));
+        send(err);
+    }
+    return item;
+}
+
+void DdeServerConv::handle(const dde::Message &message)
+{
+    dde::Message reply{dde::Verb::Ok, message.id, {}, {}};
+    auto refuse = [&](const QString &reason) {
+        reply.verb = dde::Verb::Err;
+        reply.text = toCp1251(reason);
+        send(reply);
+    };
+
+    if (message.verb == dde::Verb::Hello) {
+        if (topic) {
+            end(tr("HELLO came twice"));
+            return;
+        }
+        const QString name = fromCp1251(message.name);
+        DdeTopic *found = server_->topic(name);
+        if (!found) {
+            refuse(tr("No topic \"%1\" on DDE service \"%2\"").arg(name, server_->service()));
+            end(QString());
+            return;
+        }
+        topic = found;
+        topic->d->convs.append(this);
+        send(reply);
+        return;
+    }
+    if (!topic) {
+        end(tr("HELLO expected"));
+        return;
+    }
+
+    switch (message.verb) {
+    case dde::Verb::Req:
+        if (DdeItem *item = findItem(message)) {
+            reply.text = item->d->rawText;
+            reply.hasText = true;
+            send(reply);
+        }
+        break;
+    case dde::Verb::Adv: {
+        const QString name = fromCp1251(message.name);
+        if (!isValidDdeName(name)) {
+            refuse(tr("Invalid item name \"%1\"").arg(name));
+            break;
+        }
+        send(reply);
+        topic->d->link(this, ddeNameKey(name));
+        break;
+    }
+    case dde::Verb::Unadv:
+        topic->d->unlink(this, ddeNameKey(fromCp1251(message.name)));
+        send(reply);
+        break;
+    case dde::Verb::Poke:
+        if (DdeItem *item = findItem(message)) {
+            const QString text = fromCp1251(message.text);
+            if (!item->acceptsPokes()) {
+                refuse(tr("Item \"%1\" does not accept pokes").arg(item->name()));
+            } else if (!item->setText(text)) {
+                refuse(tr("Text longer than %1 characters").arg(dde::kMaxText));
+            } else {
+                send(reply);
+                emit item->poked(text);
+            }
+        }
+        break;
+    default:
+        end(tr("Unexpected line from a client"));
+        break;
+    }
+}
+
+} // namespace platform

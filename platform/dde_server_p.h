@@ -1,0 +1,111 @@
+#pragma once
+// Insides of the DDE server shared by its source files (dde_server.cpp, dde_topic.cpp,
+// dde_server_conv.cpp). Not for use outside the platform library.
+#include "platform/dde_protocol.h"
+#include "platform/dde_server.h"
+
+#include <QHash>
+#include <QSet>
+
+#include <deque>
+
+class QLocalSocket;
+
+namespace platform {
+
+// One client connection: its topic, its hot links and what the server owes it.
+//
+// While the client keeps up, every change goes into `out` in order and leaves in one write per
+// event-loop turn. Once the bytes waiting for the client pass kHighWater the conversation is
+// backlogged: further changes only mark their item as owed (once per item, in the order first
+// owed), and the item's newest text is written when the client has read the queue down to
+// kLowWater. Replies and notices are never coalesced; a client that stops reading its replies
+// stops being read.
+class DdeServerConv : public QObject {
+public:
+    static constexpr qsizetype kHighWater = 64 * 1024;
+    static constexpr qsizetype kLowWater = 16 * 1024;
+
+    DdeServerConv(DdeServer *server, QLocalSocket *socket);
+
+    void push(DdeItem *item);              // owes the client the item's current text
+    void send(const dde::Message &message);
+    void forget(DdeItem *item);            // the item no longer reaches this client
+    void flush();                          // one write of what is owed
+    void end(const QString &reason);       // BYE when a reason is given, then close
+
+    DdeTopic *topic = nullptr;
+    QSet<QString> links;  // keys of hot-linked item names
+    bool dirty = false;   // in the server's list of conversations to flush
+
+private:
+    qsizetype waiting() const;
+    void readInput();
+    void resumeInputIfDrained();
+    void handle(const dde::Message &message);
+    DdeItem *findItem(const dde::Message &message);
+
+    DdeServer *server_;
+    QLocalSocket *socket_;
+    dde::LineBuffer in_;
+    QByteArray out_;
+    std::deque<DdeItem *> backlog_;
+    QSet<DdeItem *> owed_;
+    bool backlogged_ = false;
+    bool inputPaused_ = false;
+    bool ended_ = false;
+};
+
+struct DdeServer::Private {
+    explicit Private(DdeServer *server) : q(server) {}
+    void scheduleFlush(DdeServerConv *conv);
+    void flushAll();
+    void accept();
+    void removeConv(DdeServerConv *conv);
+    bool fail(const QString &text);
+
+    DdeServer *q;
+    QLocalServer *listener = nullptr;
+    int lockFd = -1;
+    QString service;
+    QString socketPath;
+    QString error;
+    QList<DdeTopic *> topics;
+    QHash<QString, DdeTopic *> topicByKey;
+    QList<DdeServerConv *> convs;
+    QList<DdeServerConv *> dirty;
+    bool flushScheduled = false;
+};
+
+struct DdeTopic::Private {
+    void link(DdeServerConv *conv, const QString &key);
+    void unlink(DdeServerConv *conv, const QString &key);
+    void attach(DdeItem *item);  // the item's name is taken: links waiting on it get its text
+    void detach(DdeItem *item);  // the item's name is given up: its links hear GONE and wait
+    void removeConv(DdeServerConv *conv);
+
+    DdeServer *server = nullptr;
+    QString name;
+    QString key;
+    QList<DdeItem *> items;
+    QHash<QString, DdeItem *> itemByKey;
+    QHash<QString, QList<DdeServerConv *>> waitingLinks;  // links on names that no item bears
+    QList<DdeServerConv *> convs;
+};
+
+struct DdeItem::Private {
+    void setName(const QString &newName);
+    void rebuildLine();
+
+    DdeTopic *topic = nullptr;
+    QString name;
+    QString key;
+    QString text;
+    QByteArray rawName;  // Windows-1251
+    QByteArray rawText;
+    QByteArray line;     // the UPD line of the current text
+    QList<DdeServerConv *> links;
+    bool acceptsPokes = false;
+};
+
+} // namespace platform

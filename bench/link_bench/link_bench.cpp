@@ -1,0 +1,133 @@
+// The link against the simulated instrument keeping wire time, at 9600 and 19200 baud:
+//   (a) reading all settings: set EEPROM address 0, read 87 bytes;
+//   (b) reading the whole EEPROM: 2048 bytes;
+//   (c) searching addresses 0 to 255 with one instrument at 200.
+// For each: measured time, wire time (the bytes that crossed at 10 bits a byte plus the
+// simulator's turnaround) and their ratio. Last line: "ratio N.NN", the worst of (a) and (b).
+#include "extlibs/ex_com/ex_com.h"
+#include "sim/instrument_sim.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+double wireSeconds(const sim::LineStats &s, int baud)
+{
+    return double(s.bytesIn + s.bytesOut) * 10.0 / baud + std::chrono::duration<double>(s.turnaround).count();
+}
+
+int exchange(uint32_t link, uint8_t address, uint8_t command, const char *argument)
+{
+    char buffer[EX_TEXT_SIZE] = {};
+    std::snprintf(buffer, sizeof buffer, "%s", argument);
+    char *text = buffer;
+    return EX_Exchange(link, EX_DEVICE_TYPE, address, command, &text);
+}
+
+struct Figures {
+    double measured = 0;
+    double wire = 0;
+    sim::LineStats stats;
+    bool ok = true;
+    double ratio() const { return wire > 0 ? measured / wire : 0; }
+};
+
+// Sets EEPROM address 0 and reads count bytes one by one.
+Figures readEeprom(uint32_t link, sim::InstrumentSim &simulator, int baud, int count)
+{
+    Figures f;
+    simulator.resetStats();
+    const auto start = Clock::now();
+    f.ok = exchange(link, 0, 2, "0") == EX_OK;
+    for (int i = 0; i < count && f.ok; ++i)
+        f.ok = exchange(link, 0, 3, "") == EX_OK;
+    f.measured = seconds(Clock::now() - start);
+    f.stats = simulator.stats();
+    f.wire = wireSeconds(f.stats, baud);
+    return f;
+}
+
+void print(const char *what, const Figures &f)
+{
+    std::printf("  %-30s measured %8.3f s  wire %8.3f s  ratio %.3f  (%llu exchanges, %llu bytes)%s\n", what,
+                f.measured, f.wire, f.ratio(), static_cast<unsigned long long>(f.stats.requests),
+                static_cast<unsigned long long>(f.stats.bytesIn + f.stats.bytesOut), f.ok ? "" : "  FAILED");
+}
+
+} // namespace
+
+int main()
+{
+    double worst = 0;
+    bool allOk = true;
+    for (const int baud : {9600, 19200}) {
+        std::printf("baud %d\n", baud);
+        const double byteTime = 10.0 / baud;
+        {
+            sim::InstrumentSim simulator({0});
+            simulator.setPacing(true);
+            uint32_t link = EX_CreateCOM();
+            EX_SetBaudRate(link, baud);
+            if (EX_OpenCOM(link, simulator.portPath().c_str()) != EX_OK) {
+                std::printf("  cannot open the simulator's port\n");
+                return 1;
+            }
+            const Figures a = readEeprom(link, simulator, baud, 87);
+            print("(a) read all settings", a);
+            const Figures b = readEeprom(link, simulator, baud, 2048);
+            print("(b) read 2048 EEPROM bytes", b);
+            worst = std::max({worst, a.ratio(), b.ratio()});
+            allOk = allOk && a.ok && b.ok;
+
+            simulator.resetStats();
+            exchange(link, 0, 3, "");
+            const sim::LineStats one = simulator.stats();
+            std::printf("  single-byte read: %llu bytes (request %llu + reply %llu; target <= 24)\n",
+                        static_cast<unsigned long long>(one.bytesIn + one.bytesOut),
+                        static_cast<unsigned long long>(one.bytesIn), static_cast<unsigned long long>(one.bytesOut));
+            EX_FreeCOM(&link);
+        }
+        {
+            sim::InstrumentSim simulator({200});
+            simulator.setPacing(true);
+            uint32_t link = EX_CreateCOM();
+            EX_SetBaudRate(link, baud);
+            EX_OpenCOM(link, simulator.portPath().c_str());
+
+            simulator.resetStats();
+            exchange(link, 200, 0, "");
+            const sim::LineStats identify = simulator.stats();
+            const double identifyWire = wireSeconds(identify, baud);
+            const double identifyBytes = double(identify.bytesIn + identify.bytesOut);
+
+            simulator.resetStats();
+            char buffer[EX_SEARCH_TEXT_SIZE] = {};
+            char *text = buffer;
+            const auto start = Clock::now();
+            const int rc = EX_SearchAvailableDevices(link, 1, 0, EX_DEVICE_TYPE, 0, 255, &text);
+            Figures c;
+            c.measured = seconds(Clock::now() - start);
+            c.stats = simulator.stats();
+            c.wire = wireSeconds(c.stats, baud);
+            c.ok = rc == EX_OK && std::string(buffer) == "200";
+            allOk = allOk && c.ok;
+            print("(c) search 0..255", c);
+            const double silent = (c.measured - identifyWire) / 255.0;
+            const double target = 2 * identifyBytes * byteTime + 0.020;
+            std::printf("  silent address: %.1f ms (target <= %.1f ms = 2 x %.0f-byte Identify exchange + 20 ms)%s\n",
+                        silent * 1000, target * 1000, identifyBytes, silent <= target ? "" : "  OVER");
+            EX_FreeCOM(&link);
+        }
+    }
+    if (!allOk)
+        std::printf("some exchanges FAILED\n");
+    std::printf("ratio %.2f\n", worst);
+    return allOk ? 0 : 1;
+}

@@ -1,0 +1,74 @@
+// vks-sim: the setup program's instrument on a pseudo-terminal, for the demo and for trying the
+// program by hand. Prints the port to open and serves until it is stopped (SIGINT, SIGTERM).
+#include "instrument_sim.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <csignal>
+#include <cstdio>
+#include <pthread.h>
+
+int main(int argc, char **argv)
+{
+    // Block the stop signals before any thread starts, so that only sigwait below sees them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName("vks-sim");
+    QCommandLineParser parser;
+    parser.setApplicationDescription("Simulated instruments on a pseudo-terminal. Prints the port path, "
+                                     "then serves until stopped.");
+    parser.addHelpOption();
+    const QCommandLineOption addressOption({"a", "address"}, "Network address of an instrument (repeat or "
+                                           "separate by commas; default 0).", "address");
+    const QCommandLineOption typeOption({"t", "type"}, "Device type of the instruments (default 9).", "type", "9");
+    const QCommandLineOption paceOption({"p", "pace"}, "Keep the wire time of the baud rate set on the port.");
+    const QCommandLineOption echoOption({"e", "echo"}, "Echo every request, as an RS-485 adapter does.");
+    parser.addOptions({addressOption, typeOption, paceOption, echoOption});
+    parser.process(app);
+
+    std::vector<std::uint8_t> addresses;
+    for (const QString &value : parser.values(addressOption)) {
+        for (const QString &part : value.split(',', Qt::SkipEmptyParts)) {
+            bool ok = false;
+            const uint address = part.trimmed().toUInt(&ok);
+            if (!ok || address > 255) {
+                std::fprintf(stderr, "vks-sim: not a network address: %s\n", qPrintable(part));
+                return 2;
+            }
+            addresses.push_back(static_cast<std::uint8_t>(address));
+        }
+    }
+    if (addresses.empty())
+        addresses.push_back(0);
+    bool typeOk = false;
+    const uint type = parser.value(typeOption).toUInt(&typeOk);
+    if (!typeOk || type > 255) {
+        std::fprintf(stderr, "vks-sim: not a device type: %s\n", qPrintable(parser.value(typeOption)));
+        return 2;
+    }
+
+    sim::InstrumentSim simulator(addresses);
+    if (!simulator.isValid()) {
+        std::fprintf(stderr, "vks-sim: no pseudo-terminal available\n");
+        return 1;
+    }
+    for (const std::uint8_t address : addresses)
+        simulator.modify(address, [&](sim::InstrumentModel &m) { m.deviceType = static_cast<std::uint8_t>(type); });
+    simulator.setPacing(parser.isSet(paceOption));
+    simulator.setEcho(parser.isSet(echoOption));
+
+    std::printf("%s\n", simulator.portPath().c_str());
+    std::fflush(stdout);
+    std::fprintf(stderr, "vks-sim: serving; list the port with EX_COM_EXTRA_PORTS=%s\n", simulator.portPath().c_str());
+
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    return 0;
+}

@@ -1,0 +1,161 @@
+// Port names and the port list: "COMn" and paths, the list with the pseudo-terminals of
+// EX_COM_EXTRA_PORTS at its head, its splitting into items, and the texts of the result codes.
+#include "excom_helpers.h"
+#include "extlibs/ex_com/serial_port.h"
+
+#include <QtTest>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+using namespace excomtest;
+
+namespace {
+
+// A pseudo-terminal kept open for the test's length.
+struct Pty {
+    Pty()
+    {
+        fd = posix_openpt(O_RDWR | O_NOCTTY);
+        if (fd >= 0 && grantpt(fd) == 0 && unlockpt(fd) == 0)
+            path = ptsname(fd);
+    }
+    ~Pty() { ::close(fd); }
+    int fd;
+    std::string path;
+};
+
+QStringList portList(int *result = nullptr)
+{
+    LinkHandle link;
+    std::vector<char> buffer(EX_PORT_LIST_SIZE, 'x');
+    char *text = buffer.data();
+    const int rc = EX_SearchAvailableCOMPorts(link, 0, 0, &text);
+    if (result)
+        *result = rc;
+    QStringList items;
+    EX_ExtractAvailableCOMPorts(text, &items, [](void *list, const char *item) {
+        static_cast<QStringList *>(list)->append(QString::fromUtf8(item));
+    });
+    return items;
+}
+
+} // namespace
+
+class TestExcomPorts : public QObject {
+    Q_OBJECT
+
+private slots:
+    void cleanup() { unsetenv("EX_COM_EXTRA_PORTS"); }
+
+    void portNames();
+    void comNamesThatNameNoPort();
+    void extraPortsLeadTheList();
+    void listIsStable();
+    void extractSplitsAtSemicolons();
+    void resultTexts();
+};
+
+void TestExcomPorts::portNames()
+{
+    QCOMPARE(excom::portPath("COM1"), std::string("/dev/ttyS0"));
+    QCOMPARE(excom::portPath("com12"), std::string("/dev/ttyS11"));
+    QCOMPARE(excom::portPath("/dev/serial/by-id/usb-FTDI-if00-port0"), std::string("/dev/serial/by-id/usb-FTDI-if00-port0"));
+    QCOMPARE(excom::portPath("/dev/pts/3"), std::string("/dev/pts/3"));
+    QCOMPARE(excom::portPath("ttyUSB0"), std::string("/dev/ttyUSB0"));
+    QCOMPARE(excom::portPath("../etc/passwd"), std::string());
+    QCOMPARE(excom::portPath(""), std::string());
+}
+
+void TestExcomPorts::comNamesThatNameNoPort()
+{
+    LinkHandle link;
+    QCOMPARE(EX_OpenCOM(link, "COM250"), EX_ERR_UNKNOWN_PORT);
+    QCOMPARE(EX_OpenCOM(link, "COM"), EX_ERR_UNKNOWN_PORT);
+    QCOMPARE(EX_OpenCOM(link, ""), EX_ERR_UNKNOWN_PORT);
+}
+
+void TestExcomPorts::extraPortsLeadTheList()
+{
+    Pty first, second;
+    QVERIFY(!first.path.empty() && !second.path.empty());
+    const std::string env = second.path + ":/dev/no-such-port::" + first.path;
+    setenv("EX_COM_EXTRA_PORTS", env.c_str(), 1);
+    int rc = 1;
+    const QStringList items = portList(&rc);
+    QCOMPARE(rc, EX_OK);
+    QVERIFY(items.size() >= 2);
+    QCOMPARE(items[0], QString::fromStdString(second.path));
+    QCOMPARE(items[1], QString::fromStdString(first.path));
+    QVERIFY(!items.contains("/dev/no-such-port"));
+
+    // The listed name opens as it stands.
+    LinkHandle link;
+    QCOMPARE(EX_OpenCOM(link, items[0].toUtf8().constData()), EX_OK);
+}
+
+void TestExcomPorts::listIsStable()
+{
+    Pty pty;
+    setenv("EX_COM_EXTRA_PORTS", pty.path.c_str(), 1);
+    const QStringList once = portList();
+    QCOMPARE(portList(), once);
+    // On-board ports come as COMn in their numeric order.
+    QStringList com;
+    for (const QString &item : once)
+        if (item.startsWith("COM"))
+            com.append(item);
+    QStringList sorted = com;
+    std::sort(sorted.begin(), sorted.end(), [](const QString &a, const QString &b) { return a.mid(3).toInt() < b.mid(3).toInt(); });
+    QCOMPARE(com, sorted);
+}
+
+void TestExcomPorts::extractSplitsAtSemicolons()
+{
+    QStringList items;
+    const auto add = [](void *list, const char *item) { static_cast<QStringList *>(list)->append(item); };
+    QCOMPARE(EX_ExtractAvailableCOMPorts("COM1;;/dev/pts/4;COM3;", &items, add), EX_OK);
+    QCOMPARE(items, QStringList({"COM1", "/dev/pts/4", "COM3"}));
+    items.clear();
+    QCOMPARE(EX_ExtractAvailableCOMPorts("", &items, add), EX_ERR_NO_PORTS);
+    QVERIFY(items.isEmpty());
+    QCOMPARE(EX_ExtractAvailableCOMPorts(nullptr, &items, add), EX_ERR_ARGUMENT);
+}
+
+void TestExcomPorts::resultTexts()
+{
+    const int codes[] = {EX_ERR_NO_ANSWER, EX_ERR_FRAME, EX_ERR_CRC, EX_ERR_ADDRESS, EX_ERR_DEVICE_TYPE,
+                         EX_ERR_NOT_OPEN, EX_ERR_UNKNOWN_PORT, EX_ERR_PORT_BUSY, EX_ERR_ARGUMENT,
+                         EX_ERR_REFUSED, EX_ERR_HANDLE, EX_ERR_IO, EX_ERR_OPEN, EX_ERR_KIND,
+                         EX_ERR_NO_PORTS, EX_WRITE_UNCHANGED};
+    QSet<QString> texts;
+    for (const int code : codes) {
+        int rc = 1;
+        const QString text = errorText(code, EX_DEVICE_TYPE, &rc);
+        QCOMPARE(rc, EX_OK);
+        QVERIFY2(text.contains(QRegularExpression("[а-яА-Я]")), qPrintable(text));
+        texts.insert(text);
+        QCOMPARE(errorText(code, 0), text);   // the lookup-failure kind reads the same table
+    }
+    QCOMPARE(texts.size(), int(std::size(codes)));
+
+    int rc = 1;
+    const QString unknown = errorText(-777, EX_DEVICE_TYPE, &rc);
+    QCOMPARE(rc, EX_OK);
+    QVERIFY(unknown.contains("-777"));
+
+    const QString kind = errorText(EX_ERR_NO_ANSWER, 3, &rc);
+    QCOMPARE(rc, EX_ERR_KIND);
+    QCOMPARE(kind, errorText(EX_ERR_KIND));
+
+    // A text never writes past the 255-byte buffer.
+    char buffer[EX_TEXT_SIZE + 8];
+    std::memset(buffer, '#', sizeof buffer);
+    char *text = buffer;
+    EX_GetExendedErrorInfo(EX_DEVICE_TYPE, EX_WRITE_UNCHANGED, &text);
+    QCOMPARE(buffer[EX_TEXT_SIZE], '#');
+}
+
+QTEST_GUILESS_MAIN(TestExcomPorts)
+#include "tst_excom_ports.moc"

@@ -1,0 +1,222 @@
+#pragma once
+// TDevice: the setup program's model of the one instrument it talks to.
+//
+// It holds the instrument's four memory blocks as packed little-endian byte images, the EEPROM
+// map that places them, the 64 KiB EEPROM image of the EEPROM copies, the statistics of the
+// inspection measurement, and the link handle and text buffer through which every command of the
+// link library ex_com passes.
+//
+// Results: the block operations return 0, or -1 for a block type other than 0 to 3 (or a text
+// or buffer of the wrong size). The link commands return the result of their last ex_com call
+// (0 for success, otherwise the library's code, whose text GetErrorText gives) and leave it in
+// LastError; a read leaves 0 in its output when it fails. The first failing call ends a sequence.
+//
+// Conversion errors: a text that should be a number and is not (a reply of ReadEEPROMByte or
+// ReadRAMByte, a pair of HexToBlock, the baud text of OpenPort) throws TConvertError. It is never
+// a link failure: LastError keeps the result of the last library call. The operation that called
+// (a worker's transfer, a project load) catches it around its whole body, the same way it ends on
+// a failing command: close the port, release the link lock, set the exchange state back to idle,
+// then show e.Message(). Nothing escapes a worker thread uncaught:
+//
+//     try {
+//         ... OpenPort, commands, ClosePort ...
+//     } catch (const TConvertError &e) {
+//         device.ClosePort();  // and the rest of the operation's clean-up
+//         report(e.Message());
+//     }
+//
+// Threads: TDevice has no lock of its own and touches no widget. The link commands run on the
+// thread of the operation that calls them while it holds the link lock ("COMPortMutex"), which
+// also keeps LinkBuffer, LastError and the instrument's current EEPROM/RAM address to one
+// operation at a time. The window thread reads and writes the blocks without the lock (project
+// and calibration files).
+#include "device_blocks.h"
+
+#include <QString>
+#include <QStringView>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <stdexcept>
+
+// A text that was to be read as a number and is not one. Text() is the text as it came;
+// Message() the user's message naming it.
+class TConvertError : public std::runtime_error {
+public:
+    enum TKind { Integer, Hexadecimal };
+    TConvertError(const QString &text, TKind kind);
+    const QString &Text() const { return FText; }
+    TKind Kind() const { return FKind; }
+    QString Message() const;
+
+private:
+    QString FText;
+    TKind FKind;
+};
+
+// Where OpenPort() takes the line settings from: the texts of the link group's baud list
+// (TS0CB1, e.g. "9600") and port list (TS0CB0, e.g. "COM1" or "/dev/ttyUSB0").
+// Both are called on the thread that runs OpenPort(): usually a worker holding the link lock,
+// and the window thread for the single-step indicator commands. The main window therefore must
+// not answer them with a blocking call into the window thread (that would deadlock on the
+// window thread itself); it keeps a copy of the two texts, updated on the window thread when the
+// lists change, and hands it out under a mutex. An unset function gives the empty text.
+struct TLinkSettings {
+    std::function<QString()> BaudText;
+    std::function<QString()> PortText;
+};
+
+class TDevice {
+public:
+    // The only instrument type this program serves: the device type of every link command, the
+    // error-text kind of GetErrorText, and the reply Identify must give.
+    static constexpr std::uint8_t DeviceTypeCode = 9;
+
+    // Block types.
+    enum : int { CRCBlockType = 0, CalibBlockType = 1, ParamsBlockType = 2, ADCBlockType = 3 };
+
+    // Link command codes (the command argument of EX_Exchange).
+    enum TCommand : std::uint8_t {
+        cmdIdentify = 0,
+        cmdSetEEPROMAddress = 2,
+        cmdReadEEPROMByte = 3,
+        cmdWriteEEPROMByte = 4,
+        cmdSetRAMAddress = 5,
+        cmdReadRAMByte = 6,
+        cmdSetIndicatorPosition = 7,
+        cmdWriteIndicatorByte = 8,
+        cmdSetRelayStates = 9,
+        cmdFinishWrite = 11,
+        cmdResetIndicators = 13,
+    };
+
+    // FinishWrite's second result that counts as success.
+    static constexpr std::int32_t FinishWriteDone = -22;
+
+    // EEPROM map of the instrument (2048 bytes): CRC header, then the calibration and parameter
+    // blocks back to back; the ADC block is RAM from address 0.
+    static constexpr std::uint16_t CRCAddress = 0;
+    static constexpr std::uint16_t CalibAddress = 6;
+    static constexpr std::uint16_t ParamsAddress = 34;
+    static constexpr std::uint16_t CRCBlockLength = 6;
+    static constexpr std::uint16_t CalibBlockLength = TCalibration::Size;
+    static constexpr std::uint16_t ParamsBlockLength = TParams::Size;
+    static constexpr std::uint16_t ADCBlockLength = TADCData::Size;
+    static_assert(CalibBlockLength == 28 && ParamsBlockLength == 53 && ADCBlockLength == 17);
+    static_assert(CalibAddress == CRCAddress + CRCBlockLength);
+    static_assert(ParamsAddress == CalibAddress + CalibBlockLength);
+
+    // Blocks are handed between operations in buffers of this size, the bound of any block or
+    // image the program handles.
+    static constexpr std::size_t BlockBufferSize = 65536;
+    using TBlockBuffer = std::array<std::uint8_t, BlockBufferSize>;
+
+    static constexpr std::size_t LinkBufferSize = 255;
+
+    // Creates the link (EX_CreateCOM); the blocks are zero.
+    TDevice();
+    // Releases the link (EX_FreeCOM).
+    ~TDevice();
+    TDevice(const TDevice &) = delete;
+    TDevice &operator=(const TDevice &) = delete;
+
+    // --- Fields ---
+    std::int32_t LastError = 0;          // result of the last link call
+    std::uint8_t Segment = 255;          // segment last lit by the indicator test, 255 none
+    TBlockBuffer EEPROMImage{};          // byte i = EEPROM address i, for EEPROM copies
+    // The four blocks. TCalibration::FromBytes(CalibBlock), TParams::FromBytes(ParamsBlock) and
+    // TADCData::FromBytes(ADCBlock) read their fields; ToBytes writes them back.
+    std::array<std::uint8_t, CRCBlockLength> CRCBlock{};
+    std::array<std::uint8_t, CalibBlockLength> CalibBlock{};
+    std::array<std::uint8_t, ParamsBlockLength> ParamsBlock{};
+    std::array<std::uint8_t, ADCBlockLength> ADCBlock{};
+    std::uint32_t LinkHandle = 0;        // from EX_CreateCOM, taken as it comes
+    std::uint8_t DeviceAddress = 0;      // network address of every link command
+    // Argument text in, reply text out of every link command; zero-terminated.
+    std::array<char, LinkBufferSize> LinkBuffer{};
+    float CurrentValue = 0;              // inspection measurement: last value,
+    double MinValue = 99999;             // minimum,
+    double MaxValue = -99999;            // maximum
+    double AvgValue = 0;                 // and moving average
+
+    // --- Blocks ---
+    // Zeroes the block.
+    std::int32_t ClearBlock(int type);
+    // Clears the whole buffer and length, then copies the block to the buffer's start and sets
+    // length to the block's length. -1 (buffer and length cleared) for another type or a buffer
+    // shorter than the block.
+    std::int32_t GetBlock(int type, std::span<std::uint8_t> buffer, std::uint16_t &length) const;
+    // Copies the first (block length) bytes of the buffer into the block. -1 for another type or
+    // a buffer shorter than the block (the block stays as it was).
+    std::int32_t SetBlock(int type, std::span<const std::uint8_t> buffer);
+    // The block as two uppercase hexadecimal digits a byte, high digit first, cut at maxLength
+    // characters. Text empty and -1 for another type.
+    std::int32_t BlockToHex(int type, QString &text, int maxLength = 255) const;
+    // The block from such a text (digits in either case). -1 and the block unchanged when the
+    // text is not exactly twice the block's length or the type is another. A pair that is not two
+    // hexadecimal digits throws TConvertError naming the pair; the block is then unchanged too.
+    std::int32_t HexToBlock(int type, QStringView text);
+    // The CRC (EX_ArrayCRCWord) of the block; 0 when it cannot be computed (another type, or a
+    // failing library call). Leaves LastError alone.
+    std::uint16_t BlockCRC(int type) const;
+
+    // --- Link ---
+    // The source of OpenPort()'s line settings (see TLinkSettings).
+    void SetLinkSettings(TLinkSettings settings);
+    // EX_SetBaudRate with the link group's baud text read as an integer, then EX_OpenCOM with its
+    // port text; a failing baud rate ends it before the open. A baud text that is not an integer
+    // throws TConvertError before any library call.
+    std::int32_t OpenPort();
+    // The same with given texts (the device search opens its own port and baud this way).
+    std::int32_t OpenPort(const QString &baudText, const QString &portText);
+    std::int32_t ClosePort();
+
+    // One command each; the argument goes as unsigned decimal text.
+    std::int32_t SetEEPROMAddress(std::uint16_t address);
+    std::int32_t WriteEEPROMByte(std::uint8_t value);
+    std::int32_t SetRAMAddress(std::uint8_t address);
+    std::int32_t SetIndicatorPosition(std::uint8_t position);
+    std::int32_t WriteIndicatorByte(std::uint8_t pattern);
+    // Bit 0 relay 1, bit 1 relay 2, bit 2 relay 3; 0 hands the relays back to the instrument.
+    std::int32_t SetRelayStates(std::uint8_t mask);
+    // Reads the byte at the instrument's current address, which then advances. The command
+    // sends whatever LinkBuffer holds from the previous command. The reply is read as a decimal
+    // integer and its low 8 bits kept (300 gives 44); a reply that is not an integer throws
+    // TConvertError (value 0).
+    std::int32_t ReadEEPROMByte(std::uint8_t &value);
+    std::int32_t ReadRAMByte(std::uint8_t &value);
+    // Ends an EEPROM write sequence; FinishWriteDone (-22) counts as success like 0.
+    std::int32_t FinishWrite();
+    // Hands the indicators back to the measurements.
+    std::int32_t ResetIndicators();
+
+    // The library's text for a result code. LastError becomes the lookup's own result; when the
+    // lookup fails the text is that of the lookup's failure. Always some text.
+    QString GetErrorText(std::int32_t code);
+    // Index 0 the measured value, 1 to 3 the setpoints (value 0 on failure).
+    std::int32_t GetDeviceValue(std::uint8_t index, double &value);
+    // The float at RAM address 4 * index + 1: index 0 the measured value, 1 to 3 the channel
+    // voltages of the ADC block (value 0 on failure).
+    std::int32_t ReadRAMFloat(std::uint8_t index, float &value);
+    // The stored CRC word of the calibration block (which 1, EEPROM 0-1) or of the parameter
+    // block (which 2, EEPROM 2-3), low byte first. -2 without any command for another which.
+    // WriteCRC does not finish the write sequence (FinishWrite is the caller's).
+    std::int32_t ReadCRC(int which, std::uint16_t &crc);
+    std::int32_t WriteCRC(int which, std::uint16_t crc);
+
+    // A decimal integer (optional '-', digits, nothing else, 32-bit) or TConvertError.
+    static std::int32_t ToInteger(QStringView text);
+
+private:
+    std::span<std::uint8_t> Block(int type);
+    std::span<const std::uint8_t> Block(int type) const;
+    std::int32_t Exchange(TCommand command);
+    std::int32_t Command(TCommand command, unsigned argument);
+    std::int32_t Command(TCommand command);
+    std::int32_t ReadByte(TCommand command, std::uint8_t &value);
+    std::int32_t CRCWordAddress(int which, std::uint16_t &address);
+
+    TLinkSettings FLinkSettings;
+};

@@ -16,9 +16,11 @@ namespace {
 
 QString ConvertMessage(const QString &text, TConvertError::TKind kind)
 {
-    return kind == TConvertError::Hexadecimal
-               ? QStringLiteral("\"%1\" не является шестнадцатеричным числом").arg(text)
-               : QStringLiteral("\"%1\" не является целым числом").arg(text);
+    switch (kind) {
+    case TConvertError::Hexadecimal: return QStringLiteral("\"%1\" не является шестнадцатеричным числом").arg(text);
+    case TConvertError::Float: return QStringLiteral("\"%1\" не является числом").arg(text);
+    default: return QStringLiteral("\"%1\" не является целым числом").arg(text);
+    }
 }
 
 } // namespace

@@ -41,11 +41,13 @@
 #include <span>
 #include <stdexcept>
 
+class TfMain;
+
 // A text that was to be read as a number and is not one. Text() is the text as it came;
 // Message() the user's message naming it.
 class TConvertError : public std::runtime_error {
 public:
-    enum TKind { Integer, Hexadecimal };
+    enum TKind { Integer, Hexadecimal, Float };
     TConvertError(const QString &text, TKind kind);
     const QString &Text() const { return FText; }
     TKind Kind() const { return FKind; }
@@ -209,6 +211,65 @@ public:
     // A decimal integer (optional '-', digits, nothing else, 32-bit) or TConvertError.
     static std::int32_t ToInteger(QStringView text);
 
+    // --- Model and form (device_form.cpp) ---
+    // The main window whose tabs show the model and whose controller carries the operations'
+    // messages, exchange state and gauge; set once by the window before any worker runs.
+    void SetForm(TfMain *form) { FForm = form; }
+    TfMain *Form() const { return FForm; }
+    // Model to form: the parameter block on tabs TS1 and TS2 (relay matrix included), the
+    // calibration block on TS3; floats as fixed text with three decimals. 0; -1 without a form.
+    std::int32_t ShowParams();
+    // Form to model, the reverse. A float field that is not a number throws TConvertError
+    // naming its text; the fields taken before it keep their new values. 0; -1 without a form.
+    // Each is one call into the window thread, whichever thread runs it.
+    std::int32_t TakeParams();
+
+    // --- Block transfers and EEPROM copies (device_transfers.cpp) ---
+    // Worker operations: question, link lock, exchange state, port, bytes with progress, CRC
+    // check, report, clean-up. 0 done; -1 declined, cancelled or failed (reported).
+    std::int32_t ReadAllSettings();
+    std::int32_t WriteAllSettings();
+    std::int32_t ReadCalibration();
+    std::int32_t WriteCalibration();
+    std::int32_t ReadParams();
+    std::int32_t WriteParams();
+    std::int32_t ReadRelayParams();
+    std::int32_t WriteRelayParams();
+    std::int32_t SaveEEPROMToFile();
+    std::int32_t LoadEEPROMFromFile();
+    // The ADC block from instrument RAM 0 (17 bytes). For callers that hold the link: no lock,
+    // no messages. 0, or the failing link result with the ADC block untouched.
+    std::int32_t ReadADC();
+
+    // --- Port lists (device_ports.cpp) ---
+    // Window thread, once at start-up: the port lists of the link and search groups (TS0CB0,
+    // TS0CB2) from the ports present, each with its first item chosen ("COM1" and "COM2" when
+    // none can be listed), and "9600" in the link's baud list. Sets no project state. The
+    // result of the last library call, also left in LastError.
+    std::int32_t SearchPorts();
+
+    // --- Project files and calibration files (device_project.cpp) ---
+    // Window thread, no lock. A refused write throws platform::ProfileWriteError (keys written
+    // before it stay); a form field that is not a number throws TConvertError from TakeParams.
+    // Section "Device" of a project: TakeParams, then the four blocks as hexadecimal text. 0.
+    std::int32_t SaveToProject(const QString &fileName);
+    // Section "Device" into the blocks (absent keys: zero blocks), then ShowParams; 0. The first
+    // value of the wrong length ends it with -1: the blocks before it are loaded, the rest and
+    // the form stay as they were. A value that is not hexadecimal throws TConvertError the same way.
+    std::int32_t LoadFromProject(const QString &fileName);
+    // Asks for a file and writes the seven coefficients of the form into its section
+    // "CALIBRATION"; 0, also when cancelled.
+    std::int32_t SaveCalibrationFile();
+    // Asks for a file and reads its coefficients into the calibration block (a key that is
+    // absent or not a number reads as 0), then ShowParams; 0, also when cancelled.
+    std::int32_t LoadCalibrationFile();
+    // The coefficients as a calibration file holds them, and back.
+    static void WriteCalibrationFile(const QString &fileName, const TCalibration &calibration);
+    static TCalibration ReadCalibrationFile(const QString &fileName);
+    // A number in the files' general form: up to 15 significant digits, fixed unless it is below
+    // 0.00001 or has more than 15 integer digits ("0.100000001490116", "1E-6", "1.5E20").
+    static QString FloatToText(double value);
+
 private:
     std::span<std::uint8_t> Block(int type);
     std::span<const std::uint8_t> Block(int type) const;
@@ -219,4 +280,5 @@ private:
     std::int32_t CRCWordAddress(int which, std::uint16_t &address);
 
     TLinkSettings FLinkSettings;
+    TfMain *FForm = nullptr;
 };

@@ -1,0 +1,66 @@
+#include "exchange_u.h"
+
+#include <QEventLoop>
+#include <QtDebug>
+
+#include <exception>
+#include <mutex>
+
+namespace {
+
+std::mutex runningLock;
+int running = 0;                  // guarded by runningLock
+QEventLoop *waitingLoop = nullptr; // guarded by runningLock
+
+} // namespace
+
+TExchange::TExchange(TOperation operation) : FOperation(std::move(operation))
+{
+    connect(this, &QThread::finished, this, &QObject::deleteLater);
+}
+
+TExchange *TExchange::Start(TOperation operation)
+{
+    auto *thread = new TExchange(std::move(operation));
+    {
+        std::lock_guard guard(runningLock);
+        ++running;
+    }
+    thread->start(QThread::NormalPriority);
+    return thread;
+}
+
+int TExchange::Running()
+{
+    std::lock_guard guard(runningLock);
+    return running;
+}
+
+void TExchange::run()
+{
+    try {
+        FOperation();
+    } catch (const std::exception &e) {
+        // An operation cleans up after itself; whatever still escapes must not end the program.
+        qWarning("TExchange: operation failed: %s", e.what());
+    } catch (...) {
+        qWarning("TExchange: operation failed");
+    }
+    std::lock_guard guard(runningLock);
+    if (--running == 0 && waitingLoop)
+        QMetaObject::invokeMethod(waitingLoop, &QEventLoop::quit, Qt::QueuedConnection);
+}
+
+void TExchange::WaitForAll()
+{
+    QEventLoop loop;
+    {
+        std::lock_guard guard(runningLock);
+        if (running == 0)
+            return;
+        waitingLoop = &loop;
+    }
+    loop.exec();
+    std::lock_guard guard(runningLock);
+    waitingLoop = nullptr;
+}

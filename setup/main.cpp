@@ -1,0 +1,33 @@
+// The setup program vks74xx.
+#include "global_u.h"
+#include "main_u.h"
+#include "platform/help.h"
+#include "platform/messages.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QUrl>
+
+int main(int argc, char *argv[])
+{
+    InitGlobals();  // the registered messages and the link lock, before any window
+
+    QApplication application(argc, argv);
+    Q_INIT_RESOURCE(resources);
+    QApplication::setApplicationDisplayName(QStringLiteral("Настройка ВКС 7400 и ЛДМ 0612/К3"));
+    SetApplicationHelpFile(QStringLiteral("Vks74xx.hlp"));
+    platform::SetDocumentOpener(
+        [](const QString &path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); });
+
+    platform::ApplicationWindow applicationWindow;
+    int result = 0;
+    {
+        TfMain mainWindow;
+        mainWindow.show();
+        result = QApplication::exec();
+    }
+    // Workers delete themselves through the event loop; let the last ones go.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    DoneGlobals();
+    return result;
+}

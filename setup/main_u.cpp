@@ -1,0 +1,598 @@
+#include "main_u.h"
+
+#include "device_u.h"
+#include "extlibs/ex_com/ex_com.h"
+#include "filedialog_u.h"
+#include "global_u.h"
+#include "platform/help.h"
+#include "platform/profile.h"
+#include "prgctrl_u.h"
+#include "prjctrl_u.h"
+#include "relaymatrix_u.h"
+#include "ui_main_u.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QLocale>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QProgressBar>
+#include <QTime>
+
+#include <algorithm>
+#include <array>
+#include <climits>
+
+namespace {
+
+const QString WaitCaption = QStringLiteral("Wait...");
+
+// The start/stop buttons: their caption decides what a click does.
+struct TToggle {
+    const char *Button;
+    const char *StartText;
+    const char *StopText;
+};
+const TToggle Toggles[] = {
+    {"TS0Button2", "Начать поиск", "Остановить поиск"},
+    {"TS3Button11", "Начать измерение", "Остановить измерение"},
+    {"TS4Button1", "Начать измерение", "Остановить измерение"},
+    {"TS4Button5", "Запустить циклический тест индикаторов", "Остановить циклический тест индикаторов"},
+    {"TS5Button3", "Начать измерение", "Остановить измерение"},
+    {"TS5Button4", "Начать измерение", "Остановить измерение"},
+};
+
+// Range presets of the inspection tab's sensor list, by item.
+const std::array<std::pair<const char *, const char *>, 8> InspectionRanges{{
+    {"0", "5"}, {"0", "20"}, {"4", "20"}, {"0", "100"}, {"0", "320"}, {"0", "100"}, {"0", "320"}, {"0", "320"},
+}};
+
+// Help topics: tab n has the context number 1536 + 16 n.
+constexpr unsigned FirstHelpContext = 1536;
+
+// The time of day as the system's long time format shows it, without a time-zone name.
+QString ClockText()
+{
+    const QLocale locale = QLocale::system();
+    QString format = locale.timeFormat(QLocale::LongFormat);
+    format.remove(QLatin1Char('t'));
+    return locale.toString(QTime::currentTime(), format.trimmed());
+}
+
+} // namespace
+
+TfMain::TfMain(QWidget *parent) : QMainWindow(parent), ui(new Ui::TfMain)
+{
+    ui->setupUi(this);
+    ui->SB0->addWidget(ui->SB0Panel0);
+    ui->SB0->addWidget(ui->SB0Panel1);
+    ui->SB0->addWidget(ui->SB0Panel2);
+    InitMainForm();
+}
+
+TfMain::~TfMain()
+{
+    DoneMainForm();
+    delete ui;
+}
+
+QRect TfMain::AdminRect()
+{
+    // The top left corner of the clock panel, in the panel's own coordinates.
+    return QRect(0, 0, 10, 10);
+}
+
+void TfMain::SetCommand(QObject *sender, TRunsOn runsOn, std::function<void()> action)
+{
+    FCommands[sender] = TCommand{runsOn, std::move(action)};
+}
+
+// ---------------------------------------------------------------------------------------------
+// Creation and teardown
+
+int TfMain::InitMainForm()
+{
+    // Every float text of the program is written and read with "." as decimal separator.
+    QLocale::setDefault(QLocale::c());
+
+    platform::ApplicationWindow *appWindow = platform::ApplicationWindow::instance();
+    if (appWindow)
+        appWindow->setTimer(0, 100);
+
+    ConnectHandlers();
+
+    ProgramControl = new TProgramControl(this);
+    ProjectControl = new TProjectControl(this);
+
+    // The device's file dialogs: EEPROM copies and calibration files.
+    const auto dialog = [this](const char *name, TFileDialog::TKind kind, const QString &title, const QString &filter,
+                               const QString &ext) {
+        auto *made = new TFileDialog(this, kind, title, filter, ext);
+        made->setObjectName(QLatin1String(name));
+        return made;
+    };
+    const QString eepromFilter = QStringLiteral("EEPROM File (*.bin)|*.bin|All files (*.*)|*.*");
+    const QString calibFilter = QStringLiteral("Calibration coefs (*.clb)|*.clb|All files (*.*)|*.*");
+    EEPROMOpenDialog = dialog("EEPROMOpenDialog", TFileDialog::Open, QStringLiteral("Открытие файла - копии EEPROM прибора"),
+                              eepromFilter, QStringLiteral(".bin"));
+    EEPROMSaveDialog = dialog("EEPROMSaveDialog", TFileDialog::Save, QStringLiteral("Сохранение файла - копии EEPROM прибора"),
+                              eepromFilter, QStringLiteral(".bin"));
+    CalibOpenDialog = dialog("CalibOpenDialog", TFileDialog::Open,
+                             QStringLiteral("Открытие файла - копии калибровочных коэффициентов прибора"), calibFilter,
+                             QStringLiteral(".clb"));
+    CalibSaveDialog = dialog("CalibSaveDialog", TFileDialog::Save,
+                             QStringLiteral("Сохранение файла - копии калибровочных коэффициентов прибора"), calibFilter,
+                             QStringLiteral(".clb"));
+
+    Device = new TDevice();
+    Device->SetForm(this);
+    Device->SearchPorts();
+    // Workers read the link group's port and baud through the window's copies.
+    Device->SetLinkSettings({[this] { return LinkBaudText(); }, [this] { return LinkPortText(); }});
+    UpdateLinkTexts();
+    ConnectCommands();
+
+    if (ProgramControl->LoadProgramSettings(ProgramControl->SettingsFileName()) != 0)
+        return -1;
+
+    if (appWindow) {
+        FHookId = appWindow->addHook([this](platform::Message &message) { return AppMessageHook(message); });
+        FHooked = true;
+    }
+    return 0;
+}
+
+int TfMain::DoneMainForm()
+{
+    int result = 0;
+    try {
+        ProgramControl->SaveProgramSettings(ProgramControl->SettingsFileName());
+    } catch (const platform::ProfileWriteError &) {
+        result = -1;  // the window is going anyway; the rest of the teardown still runs
+    }
+    platform::ApplicationWindow *appWindow = platform::ApplicationWindow::instance();
+    if (FHooked && appWindow)
+        appWindow->removeHook(FHookId);
+    FHooked = false;
+    // A worker on its way out may still hand work to the window thread: serve it, then free
+    // what the workers use.
+    TExchange::WaitForAll();
+    delete Device;
+    Device = nullptr;
+    delete ProjectControl;
+    ProjectControl = nullptr;
+    delete ProgramControl;
+    ProgramControl = nullptr;
+    if (appWindow)
+        appWindow->killTimer(0);
+    return result;
+}
+
+void TfMain::ConnectHandlers()
+{
+    // MyClick: menu items, toolbar buttons and the buttons of the tabs.
+    const auto actions = findChildren<QAction *>();
+    for (QAction *action : actions) {
+        if (action->isSeparator() || action->objectName().isEmpty())
+            continue;
+        connect(action, &QAction::triggered, this, [this, action] { MyClick(action); });
+    }
+    const auto buttons = ui->PC0->findChildren<QPushButton *>();
+    for (QPushButton *button : buttons)
+        connect(button, &QPushButton::clicked, this, [this, button] { MyClick(button); });
+
+    // MyChange: the page control's tab and the data fields of the six sheets.
+    connect(ui->PC0, &QTabWidget::currentChanged, this, [this] { MyChange(ui->PC0); });
+    for (QLineEdit *edit : ui->PC0->findChildren<QLineEdit *>()) {
+        if (!qobject_cast<QAbstractSpinBox *>(edit->parentWidget())
+            && !qobject_cast<QComboBox *>(edit->parentWidget()))
+            connect(edit, &QLineEdit::textChanged, this, [this, edit] { MyChange(edit); });
+    }
+    for (QComboBox *box : ui->PC0->findChildren<QComboBox *>())
+        connect(box, &QComboBox::currentIndexChanged, this, [this, box] { MyChange(box); });
+    for (QSpinBox *box : ui->PC0->findChildren<QSpinBox *>())
+        connect(box, &QSpinBox::valueChanged, this, [this, box] { MyChange(box); });
+    for (QDoubleSpinBox *box : ui->PC0->findChildren<QDoubleSpinBox *>())
+        connect(box, &QDoubleSpinBox::valueChanged, this, [this, box] { MyChange(box); });
+    for (QAbstractButton *box : ui->PC0->findChildren<QAbstractButton *>()) {
+        if (qobject_cast<QCheckBox *>(box) || qobject_cast<QRadioButton *>(box))
+            connect(box, &QAbstractButton::toggled, this, [this, box] { MyChange(box); });
+    }
+
+    // The float fields filter their keys (in eventFilter).
+    FFloatFields = {ui->TS1Edit0, ui->TS1Edit1, ui->TS1Edit2, ui->TS1Edit3, ui->TS2Edit0, ui->TS2Edit1,
+                    ui->TS2Edit2, ui->TS2Edit3, ui->TS2Edit4, ui->TS2Edit5, ui->TS3Edit0, ui->TS3Edit1,
+                    ui->TS3Edit2, ui->TS3Edit3, ui->TS3Edit4, ui->TS3Edit7, ui->TS3Edit8, ui->TS3Edit9,
+                    ui->TS3Edit10, ui->TS3Edit11, ui->TS3Edit12, ui->TS3Edit13, ui->TS4Edit0, ui->TS4Edit1,
+                    ui->TS4Edit2, ui->TS4Edit3};
+
+    // The brightness sliders: the end of a move by mouse or key.
+    for (QSlider *slider : {ui->TS1S0, ui->TS1S1, ui->TS1S2}) {
+        connect(slider, &QAbstractSlider::actionTriggered, this, [this, slider](int action) {
+            // A drag ends with the release; a wheel step (a move without the slider held) ends
+            // at once.
+            if (action != QAbstractSlider::SliderNoAction
+                && (action != QAbstractSlider::SliderMove || !slider->isSliderDown()))
+                MySliderChanged(slider);
+        });
+        connect(slider, &QAbstractSlider::sliderReleased, this, [this, slider] { MySliderChanged(slider); });
+    }
+
+    // The menu pictures follow every change of the items.
+    for (QAction *item : {ui->M0N1, ui->M0N2, ui->M0N3, ui->M0N5, ui->M1N1, ui->M1N2, ui->M1N3,
+                          ui->M1N4, ui->M2N1, ui->M2N2, ui->M2N3, ui->M2N4, ui->M9N1})
+        connect(item, &QAction::changed, this, &TfMain::MM0Change);
+    MM0Change();
+
+    // The link group's texts, copied for the workers.
+    connect(ui->TS0CB0, &QComboBox::currentTextChanged, this, &TfMain::UpdateLinkTexts);
+    connect(ui->TS0CB1, &QComboBox::currentTextChanged, this, &TfMain::UpdateLinkTexts);
+
+    // Every key of the window before its controls, and the Admin gesture on the status bar.
+    qApp->installEventFilter(this);
+}
+
+void TfMain::ConnectCommands()
+{
+    // Project commands and the calibration files run on the window thread; what they throw (a
+    // refused write, a field that is no number) becomes an error message.
+    const auto onWindow = [this](std::initializer_list<QObject *> senders, std::function<void()> command) {
+        for (QObject *sender : senders)
+            SetCommand(sender, OnWindowThread, [this, command] { ProjectControl->RunCommand(command); });
+    };
+    onWindow({ui->M0N1, ui->TB1}, [this] { ProjectControl->NewProject(); });
+    onWindow({ui->M0N2, ui->TB2}, [this] { ProjectControl->OpenProject(); });
+    onWindow({ui->M0N3, ui->TB3}, [this] { ProjectControl->SaveProject(); });
+    onWindow({ui->M0N4}, [this] { ProjectControl->SaveProjectAs(); });
+    onWindow({ui->M0N5, ui->TB4}, [this] { ProjectControl->CloseProject(); });
+    onWindow({ui->TS3Button9}, [this] { Device->SaveCalibrationFile(); });
+    onWindow({ui->TS3Button10}, [this] { Device->LoadCalibrationFile(); });
+
+    // Transfers run on a worker of their own each.
+    const auto onWorker = [this](std::initializer_list<QObject *> senders, std::int32_t (TDevice::*operation)()) {
+        for (QObject *sender : senders)
+            SetCommand(sender, OnWorker, [this, operation] { (Device->*operation)(); });
+    };
+    onWorker({ui->M2N1, ui->TB5}, &TDevice::ReadAllSettings);
+    onWorker({ui->M2N2, ui->TB6}, &TDevice::WriteAllSettings);
+    onWorker({ui->M2N3, ui->TB7, ui->TS5Button1}, &TDevice::SaveEEPROMToFile);
+    onWorker({ui->M2N4, ui->TB8, ui->TS5Button2}, &TDevice::LoadEEPROMFromFile);
+    onWorker({ui->TS1Button1}, &TDevice::ReadParams);
+    onWorker({ui->TS1Button2}, &TDevice::WriteParams);
+    onWorker({ui->TS2Button1}, &TDevice::ReadRelayParams);
+    onWorker({ui->TS2Button2}, &TDevice::WriteRelayParams);
+    onWorker({ui->TS3Button1}, &TDevice::ReadCalibration);
+    onWorker({ui->TS3Button2}, &TDevice::WriteCalibration);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Closing
+
+void TfMain::closeEvent(QCloseEvent *event)
+{
+    if (FormClose())
+        event->accept();
+    else
+        event->ignore();
+}
+
+bool TfMain::FormClose()
+{
+    if (ProgramControl->ExchangeState() == Exchanging) {
+        ProgramControl->ShowProgramMessage(true, QStringLiteral("Невозможно завершить работу!\rИдет обмен с прибором."),
+                                           mtWarning, mbOK);
+        return false;
+    }
+    if (ProjectControl->State() == psModified) {
+        switch (ProgramControl->ShowProgramMessage(true, QStringLiteral("Сохранить изменения в проекте?"),
+                                                   mtConfirmation, mbYesNoCancel)) {
+        case mrYes: {
+            // A save that was asked for and did not happen (a cancelled dialog, a refused name
+            // or write) keeps the window open rather than lose the project.
+            bool saved = false;
+            ProjectControl->RunCommand([this, &saved] { saved = ProjectControl->SaveProject() == 0; });
+            if (!saved)
+                return false;
+            break;
+        }
+        case mrNo:
+            break;
+        default:
+            return false;
+        }
+    }
+    try {
+        ProgramControl->SaveProgramSettings(ProgramControl->SettingsFileName());
+    } catch (const platform::ProfileWriteError &e) {
+        // The settings are lost, the program still ends: say so rather than keep it open.
+        ProgramControl->ShowProgramMessage(true, e.text(), mtError, mbOK);
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Commands
+
+void TfMain::MyClick(QObject *sender)
+{
+    if (sender == ui->M0N9) {
+        close();
+        return;
+    }
+    // The message options are check items: Qt has already inverted their tick.
+    if (sender == ui->M1N1 || sender == ui->M1N2 || sender == ui->M1N3)
+        return;
+    if (sender == ui->M1N4) {
+        ProgramControl->ApplyFontStyle(ui->M1N4->isChecked());
+        return;
+    }
+    if (sender == ui->M9N1 || sender == ui->TB19) {
+        ShowHelp(platform::HELP_FINDER, 0);
+        return;
+    }
+    const std::array<QPushButton *, 6> helpButtons{ui->TS0Button0, ui->TS1Button0, ui->TS2Button0,
+                                                   ui->TS3Button0, ui->TS4Button0, ui->TS5Button0};
+    for (unsigned tab = 0; tab < helpButtons.size(); ++tab) {
+        if (sender == helpButtons[tab]) {
+            ShowHelp(platform::HELP_CONTEXT, FirstHelpContext + 16 * tab);
+            return;
+        }
+    }
+    if (auto *button = qobject_cast<QAbstractButton *>(sender); button && ToggleClick(button))
+        return;
+
+    const auto found = FCommands.find(sender);
+    if (found == FCommands.end())
+        return;
+    if (found->second.RunsOn == OnWorker)
+        TExchange::Start(found->second.Action);
+    else
+        found->second.Action();
+}
+
+bool TfMain::ToggleClick(QAbstractButton *button)
+{
+    for (const TToggle &toggle : Toggles) {
+        if (button->objectName() != QLatin1String(toggle.Button))
+            continue;
+        const QString caption = button->text();
+        if (caption == QString::fromUtf8(toggle.StartText)) {
+            // The worker shows the stop text when it has begun.
+            const auto found = FCommands.find(button);
+            if (found != FCommands.end())
+                TExchange::Start(found->second.Action);
+        } else if (caption == QString::fromUtf8(toggle.StopText)) {
+            button->setText(WaitCaption);
+            if (button == ui->TS0Button2)
+                EX_StopSearchAvailableDevices(Device->LinkHandle);
+            else
+                RunFlag = 0;
+        }
+        // "Wait...": a stop is pending; the worker restores the start text when it has ended.
+        return true;
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Help
+
+void TfMain::ShowHelp(unsigned command, unsigned context)
+{
+    const QString path = ProgramControl->ProgramDir() + ApplicationHelpFile();
+    switch (platform::WinHelp(path, command, context)) {
+    case platform::HelpResult::Opened:
+        break;
+    case platform::HelpResult::FileMissing:
+        QMessageBox::warning(this, QStringLiteral("Help"), platform::HelpFileMissingText(path));
+        break;
+    case platform::HelpResult::NotOpened:
+        QMessageBox::warning(this, QStringLiteral("Help"),
+                             QStringLiteral("No program is set up to open %1.").arg(path));
+        break;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Data fields, sliders, menu pictures
+
+void TfMain::MyChange(QObject *sender)
+{
+    if (!ProjectControl || !Device)
+        return;  // the window is still being made
+    if (sender == ui->TS0SE0)
+        Device->DeviceAddress = static_cast<std::uint8_t>(ui->TS0SE0->value());
+    if (sender == ui->TS4CB0) {
+        const int item = ui->TS4CB0->currentIndex();
+        if (item >= 0 && item < int(InspectionRanges.size())) {
+            ui->TS4Edit0->setText(QLatin1String(InspectionRanges[item].first));
+            ui->TS4Edit1->setText(QLatin1String(InspectionRanges[item].second));
+        }
+    }
+    // Also when the program itself writes into the field; the operation that fills the form
+    // sets the state it needs afterwards.
+    ProjectControl->SetState(psModified);
+}
+
+void TfMain::MyMouseDown(QObject *sender)
+{
+    relay_matrix::MouseDown(*ui, *ProgramControl, sender);
+}
+
+bool TfMain::IsFloatKeyAllowed(const QString &text, QChar key)
+{
+    if (key.unicode() < 32)
+        return true;  // control characters such as backspace
+    QString allowed = QStringLiteral("+-0123456789");
+    if (!text.contains(QLatin1Char('.')))
+        allowed += QLatin1Char('.');
+    if (!text.toUpper().contains(QLatin1Char('E')))
+        allowed += QStringLiteral("Ee");
+    if (text.contains(QLatin1Char('-')) || text.contains(QLatin1Char('+'))) {
+        allowed.remove(QLatin1Char('+'));
+        allowed.remove(QLatin1Char('-'));
+    }
+    return allowed.contains(key);
+}
+
+void TfMain::MySliderChanged(QAbstractSlider *moved)
+{
+    const std::array<QSlider *, 3> sliders{ui->TS1S0, ui->TS1S1, ui->TS1S2};
+    const std::array<QLabel *, 3> labels{ui->TS1L0, ui->TS1L1, ui->TS1L2};
+    if (std::find(sliders.begin(), sliders.end(), moved) == sliders.end())
+        return;
+    // The moved slider's new position (while a key step is being handled it has not become the
+    // value yet); the others' values.
+    int others = 0;
+    for (QSlider *slider : sliders) {
+        if (slider != moved)
+            others += slider->value();
+    }
+    int position = moved->sliderPosition();
+    if (position + others > 25)
+        position = std::clamp(25 - others, moved->minimum(), moved->maximum());
+    moved->setSliderPosition(position);
+    moved->setValue(position);
+    for (std::size_t i = 0; i < sliders.size(); ++i)
+        labels[i]->setText(QString::number(sliders[i] == moved ? position : sliders[i]->value()));
+    if (ProjectControl)
+        ProjectControl->SetState(psModified);
+}
+
+void TfMain::MM0Change()
+{
+    // Setting a picture is itself a change of the item.
+    if (FInMenuChange)
+        return;
+    FInMenuChange = true;
+    for (QAction *item : {ui->M0N1, ui->M0N2, ui->M0N3, ui->M0N5, ui->M1N1, ui->M1N2, ui->M1N3,
+                          ui->M1N4, ui->M2N1, ui->M2N2, ui->M2N3, ui->M2N4, ui->M9N1}) {
+        const int tag = item->property("Tag").toInt();
+        int index = tag + (item->isEnabled() ? 0 : 1);
+        if (item->isCheckable() && !item->isChecked())
+            index += 2;
+        if (item->property("ImageIndex").toInt() == index && !item->icon().isNull())
+            continue;
+        const QPixmap picture(QStringLiteral(":/MM0IL0/%1.png").arg(index));
+        QIcon icon;
+        icon.addPixmap(picture, QIcon::Normal);
+        icon.addPixmap(picture, QIcon::Disabled);
+        item->setIcon(icon);
+        item->setProperty("ImageIndex", index);
+    }
+    FInMenuChange = false;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The application window's messages
+
+bool TfMain::AppMessageHook(platform::Message &message)
+{
+    if (message.msg == platform::WM_TIMER) {
+        ui->SB0Panel0->setText(ProgramControl->Mode() == Admin ? QStringLiteral("Admin") : ClockText());
+        return true;
+    }
+    if (message.msg == SX_SearchAvailableDevices) {
+        QProgressBar *gauge = ProgramControl->ProgressGauge();
+        const int position = message.wParam > platform::WPARAM(INT_MAX) ? INT_MAX : int(message.wParam);
+        gauge->setValue(std::clamp(position, gauge->minimum(), gauge->maximum()));
+        if (static_cast<std::uint32_t>(message.lParam) != 0xFFFF)
+            ui->TS0LB0->addItem(QString::number(static_cast<std::int32_t>(message.lParam)));
+        return true;
+    }
+    if (message.msg == SX_ProgramDialog) {
+        ProgramControl->ExecuteProgramDialog();
+        return true;
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Keys and mouse
+
+bool TfMain::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        auto *widget = qobject_cast<QWidget *>(watched);
+        auto *key = static_cast<QKeyEvent *>(event);
+        if (widget && widget->window() == this) {
+            bool handled = false;
+            FormKeyDown(key, handled);
+            if (handled)
+                return true;
+        }
+        if (auto *edit = qobject_cast<QLineEdit *>(watched); edit && FFloatFields.contains(edit)) {
+            const QString typed = key->text();
+            if (!typed.isEmpty() && !IsFloatKeyAllowed(edit->text(), typed.at(0))) {
+                QApplication::beep();
+                return true;
+            }
+        }
+        return false;
+    }
+    if (event->type() == QEvent::MouseButtonPress && relay_matrix::ClickableColumn(*ui, watched) > 0) {
+        // Any button counts; the press changes the cell, and counts as a change of the project.
+        MyMouseDown(watched);
+        MyChange(watched);
+        return true;
+    }
+    if (watched == ui->SB0) {
+        if (event->type() == QEvent::MouseButtonPress) {
+            auto *mouse = static_cast<QMouseEvent *>(event);
+            SB0MouseDown(mouse->position().toPoint(), mouse->modifiers());
+        } else if (event->type() == QEvent::MouseButtonDblClick) {
+            SB0DblClick();
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TfMain::FormKeyDown(QKeyEvent *event, bool &handled)
+{
+    if (event->key() == Qt::Key_F1) {
+        ShowHelp(platform::HELP_FINDER, 0);
+        handled = true;
+    } else if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+               && ui->PC0->isVisible() && ui->PC0->currentWidget() == ui->TS0
+               && !qobject_cast<QAbstractButton *>(focusWidget())) {
+        // The link check is the window's default button while the link tab is showing.
+        if (ui->TS0Button1->isVisible() && ui->TS0Button1->isEnabled())
+            ui->TS0Button1->click();
+        handled = true;
+    }
+}
+
+void TfMain::SB0MouseDown(const QPoint &pos, Qt::KeyboardModifiers modifiers)
+{
+    const QPoint inPanel = ui->SB0Panel0->mapFrom(ui->SB0, pos);
+    AdminArmed = AdminRect().contains(inPanel) && (modifiers & AdminModifiers) == AdminModifiers;
+}
+
+void TfMain::SB0DblClick()
+{
+    if (AdminArmed)
+        ProgramControl->ToggleAdmin();
+}
+
+// ---------------------------------------------------------------------------------------------
+// The link group's texts for the workers
+
+void TfMain::UpdateLinkTexts()
+{
+    std::lock_guard guard(FLinkTextLock);
+    FLinkPortText = ui->TS0CB0->currentText();
+    FLinkBaudText = ui->TS0CB1->currentText();
+}
+
+QString TfMain::LinkPortText() const
+{
+    std::lock_guard guard(FLinkTextLock);
+    return FLinkPortText;
+}
+
+QString TfMain::LinkBaudText() const
+{
+    std::lock_guard guard(FLinkTextLock);
+    return FLinkBaudText;
+}

@@ -1,0 +1,116 @@
+#pragma once
+// TfMain: the setup program's main window.
+//
+// It owns the controller (TProgramControl), the instrument model (TDevice) and the program's
+// file dialogs, carries every control of the form (ui->NAME by component name) and routes
+// every command of its menu, toolbar and tab buttons (MyClick). Commands that keep the
+// instrument busy run on a TExchange worker, which the window starts and never waits for.
+//
+// The commands are attached to their senders (menu item, toolbar button or tab button) with
+// SetCommand(): an action on the window thread, or an operation started on a new worker.
+#include "exchange_u.h"
+#include "platform/messages.h"
+
+#include <QMainWindow>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+
+class QAbstractButton;
+class QAbstractSlider;
+class QAction;
+class QLineEdit;
+class TDevice;
+class TFileDialog;
+class TProgramControl;
+class TProjectControl;
+
+namespace Ui {
+class TfMain;
+}
+
+class TfMain : public QMainWindow {
+    Q_OBJECT
+public:
+    enum TRunsOn { OnWindowThread, OnWorker };
+
+    explicit TfMain(QWidget *parent = nullptr);
+    ~TfMain() override;
+
+    // The form's controls, named by their component names (ui->TS0CB0, ui->M1N1, ...).
+    Ui::TfMain *const ui;
+
+    TProgramControl *ProgramControl = nullptr;
+    TProjectControl *ProjectControl = nullptr;
+    TDevice *Device = nullptr;
+
+    // The device's file dialogs, owned by the window (the project controller owns its two).
+    // SetSaveDir gives every file dialog of the window one initial folder.
+    TFileDialog *EEPROMOpenDialog = nullptr;
+    TFileDialog *EEPROMSaveDialog = nullptr;
+    TFileDialog *CalibOpenDialog = nullptr;
+    TFileDialog *CalibSaveDialog = nullptr;
+
+    // Left by the latest mouse press on the status bar: the press armed the Admin gesture.
+    bool AdminArmed = false;
+    // Where the arming press must lie (status bar coordinates, inside the clock panel) and the
+    // modifier keys that must be held with it.
+    static QRect AdminRect();
+    static constexpr Qt::KeyboardModifiers AdminModifiers = Qt::ControlModifier | Qt::ShiftModifier;
+
+    // Attaches the action of one sender of MyClick. An OnWorker action is started on a new
+    // TExchange each time; for the start/stop buttons it is the start of their operation.
+    void SetCommand(QObject *sender, TRunsOn runsOn, std::function<void()> action);
+
+    // The handlers of the window.
+    int InitMainForm();   // 0, or -1 when the program settings could not be read
+    int DoneMainForm();   // 0, or -1 when the program settings could not be written
+    bool AppMessageHook(platform::Message &message);
+    static bool IsFloatKeyAllowed(const QString &text, QChar key);
+    // Help: contents (F1, M9N1, TB19) or the topic of one tab (its "Справка" button).
+    void ShowHelp(unsigned command, unsigned context);
+
+    // A change of a data field, a tab or a relay cell: marks the project modified (and presets
+    // what depends on the field). Window thread.
+    void MyChange(QObject *sender);
+    // The end of a move of a brightness slider: the three together stay at most 25.
+    void MySliderChanged(QAbstractSlider *slider);
+    // A press on a relay cell: its next mode, and the usage column brought up to date.
+    void MyMouseDown(QObject *sender);
+
+    // The link group's port and baud texts as the window showed them last; any thread.
+    QString LinkPortText() const;
+    QString LinkBaudText() const;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void MyClick(QObject *sender);
+    void MM0Change();
+    void SB0MouseDown(const QPoint &pos, Qt::KeyboardModifiers modifiers);
+    void SB0DblClick();
+    bool FormClose();
+    void FormKeyDown(QKeyEvent *event, bool &handled);
+    bool ToggleClick(QAbstractButton *button);
+    void ConnectHandlers();
+    void ConnectCommands();
+    void UpdateLinkTexts();
+
+    struct TCommand {
+        TRunsOn RunsOn;
+        std::function<void()> Action;
+    };
+    std::map<QObject *, TCommand> FCommands;
+    int FHookId = 0;
+    bool FHooked = false;
+    bool FInMenuChange = false;
+    QList<QLineEdit *> FFloatFields;
+
+    mutable std::mutex FLinkTextLock;
+    QString FLinkPortText;  // guarded by FLinkTextLock
+    QString FLinkBaudText;  // guarded by FLinkTextLock
+};

@@ -1,0 +1,467 @@
+#include "prjctrl_u.h"
+
+#include "device_u.h"
+#include "filedialog_u.h"
+#include "global_u.h"
+#include "main_u.h"
+#include "platform/profile.h"
+#include "ui_main_u.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QSpinBox>
+
+#include <array>
+
+const QString TProjectControl::CloseQuestion = QStringLiteral("Закрыть текущий проект?");
+const QString TProjectControl::SaveQuestion =
+    QStringLiteral("Текущий проект не сохранен!\rСохранить перед закрытием?");
+const QString TProjectControl::CloseSaveQuestion =
+    QStringLiteral("Текущий проект не сохранен!!!\rСохранить перед закрытием?");
+const QString TProjectControl::SaveAgainQuestion =
+    QStringLiteral("В проекте не было зафиксировано изменений!\rСохранить еще раз?");
+const QString TProjectControl::NoProjectNotice = QStringLiteral("Нет открытого проекта!");
+const QString TProjectControl::NameRefusal = QStringLiteral("Под этим именем сохранять проект нельзя!");
+const QString TProjectControl::ReadWarning =
+    QStringLiteral("Перед настройкой прибора, обязательно считайте из него параметры!");
+const QString TProjectControl::BusyRefusal =
+    QStringLiteral("Проект не сохранен: идет обмен с прибором.\rСохраните проект после окончания обмена.");
+const QString TProjectControl::NoName = QStringLiteral("noname.prj");
+
+namespace {
+
+const QString SettingsSection = QStringLiteral("Project Settings");
+const QString Filter = QStringLiteral("Project file (*.prj)|*.prj|All files (*.*)|*.*");
+const QString DefaultExt = QStringLiteral(".prj");
+constexpr int StatusTextLength = 255;
+constexpr int PageCount = 6;
+
+// The keys of "Project Settings" in the order in which they are read and written, each with its
+// control and default. Port and baud keys select a combo box item by its text, the sensor type
+// by its index.
+enum class TKind { ComboText, ComboIndex, Spin, Check, Edit };
+struct TSetting {
+    const char *Key;
+    TKind Kind;
+    const char *Control;
+    const char *Default;
+};
+const std::array<TSetting, 28> Settings{{
+    {"COMPortName", TKind::ComboText, "TS0CB0", "COM1"},
+    {"COMPortBaudRate", TKind::ComboText, "TS0CB1", "9600"},
+    {"COMDeviceAddress", TKind::Spin, "TS0SE0", "0"},
+    {"COMSeekPortName", TKind::ComboText, "TS0CB2", "COM1"},
+    {"COMSeekPortBaudRate", TKind::ComboText, "TS0CB3", "9600"},
+    {"COMSeekMinDeviceAddress", TKind::Spin, "TS0SE1", "0"},
+    {"COMSeekMaxDeviceAddress", TKind::Spin, "TS0SE2", "255"},
+    {"ReleTestRele1", TKind::Check, "TS2ChB0", "1"},
+    {"ReleTestRele2", TKind::Check, "TS2ChB1", "1"},
+    {"ReleTestRele3", TKind::Check, "TS2ChB2", "1"},
+    {"ClbdKi05", TKind::Edit, "TS3Edit0", "0"},
+    {"ClbdKi20", TKind::Edit, "TS3Edit1", "0"},
+    {"ClbdKu", TKind::Edit, "TS3Edit2", "0"},
+    {"ClbdRref", TKind::Edit, "TS3Edit3", "0"},
+    {"ClbdUref", TKind::Edit, "TS3Edit4", "0"},
+    {"ClbMiddling", TKind::Spin, "TS3SE0", "6"},
+    {"ClbInterval", TKind::Spin, "TS3SE1", "2"},
+    {"ClbDecPoints", TKind::Spin, "TS3SE2", "3"},
+    {"OTKSensorType", TKind::ComboIndex, "TS4CB0", "0"},
+    {"OTKMiddling1", TKind::Spin, "TS4SE0", "0"},
+    {"OTKIUMin", TKind::Edit, "TS4Edit0", "0"},
+    {"OTKIUMax", TKind::Edit, "TS4Edit1", "0"},
+    {"OTKIMin", TKind::Edit, "TS4Edit2", "0"},
+    {"OTKIMax", TKind::Edit, "TS4Edit3", "0"},
+    {"OTKMiddling2", TKind::Spin, "TS4SE1", "6"},
+    {"OTKDecPoints", TKind::Spin, "TS4SE2", "3"},
+    {"DifferDecPoints1", TKind::Spin, "TS5SE0", "3"},
+    {"DifferDecPoints2", TKind::Spin, "TS5SE1", "3"},
+}};
+const QString PageKey = QStringLiteral("ActivePageIndex");
+
+QPixmap StatePicture(int index)
+{
+    return QPixmap(QStringLiteral(":/IL0/%1.png").arg(index));
+}
+
+} // namespace
+
+QString FolderPart(const QString &path)
+{
+    return path.left(path.size() - FileNamePart(path).size());
+}
+
+TProjectControl::TProjectControl(TfMain *main) : FMain(main)
+{
+    FOpenDialog = new TFileDialog(main, TFileDialog::Open, QString(), Filter, DefaultExt);
+    FOpenDialog->setObjectName(QStringLiteral("ProjectOpenDialog"));
+    FSaveDialog = new TFileDialog(main, TFileDialog::Save, QString(), Filter, DefaultExt);
+    FSaveDialog->setObjectName(QStringLiteral("ProjectSaveDialog"));
+
+    // The picture lies on the left edge of the third status panel, over the blanks that lead
+    // its text.
+    QLabel *panel = main->ui->SB0Panel2;
+    auto *layout = new QHBoxLayout(panel);
+    layout->setContentsMargins(3, 0, 0, 0);
+    FStateImage = new QLabel(panel);
+    FStateImage->setObjectName(QStringLiteral("StateImage"));
+    FStateImage->setFixedSize(13, 13);
+    FStateImage->setAttribute(Qt::WA_TranslucentBackground);
+    layout->addWidget(FStateImage, 0, Qt::AlignLeft | Qt::AlignVCenter);
+    layout->addStretch();
+
+    SetProjectStatusText(QString());
+    SetState(psNone);
+}
+
+TProjectControl::~TProjectControl()
+{
+    delete FStateImage.data();
+    delete FSaveDialog.data();
+    delete FOpenDialog.data();
+}
+
+// ---------------------------------------------------------------------------------------------
+// State and status panel
+
+void TProjectControl::SetProjectStatusText(const QString &text)
+{
+    FStatusText = text.left(StatusTextLength);
+    FMain->ui->SB0Panel2->setText(QStringLiteral("     ") + FStatusText);
+}
+
+void TProjectControl::SetState(std::uint8_t state)
+{
+    RunOnWindowThread([&] {
+        FState = state;
+        switch (state) {
+        case psNone:
+            FStateImage->setPixmap(StatePicture(0));
+            FStateImage->hide();
+            SetProjectStatusText(QStringLiteral("Нет открытого проекта"));
+            break;
+        case psSaved:
+            FStateImage->setPixmap(StatePicture(0));
+            FStateImage->show();
+            SetProjectStatusText(QStringLiteral("Текущий проект сохранен"));
+            break;
+        case psModified:
+            FStateImage->setPixmap(StatePicture(1));
+            FStateImage->show();
+            SetProjectStatusText(QStringLiteral("Текущий проект изменен"));
+            break;
+        default:
+            break;
+        }
+        FMain->ProgramControl->ApplyAccessMasks();
+    });
+}
+
+std::uint16_t TProjectControl::Ask(const QString &text, std::uint8_t kind, std::uint16_t buttons)
+{
+    return FMain->ProgramControl->ShowProgramMessage(true, text, TMessageKind(kind), buttons);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Commands
+
+int TProjectControl::NewProject()
+{
+    switch (State()) {
+    case psSaved:
+        if (Ask(CloseQuestion, mtConfirmation, mbYesNoCancel) != mrYes)
+            return 0;
+        CloseProject();
+        break;
+    case psModified:
+        if (Ask(CloseQuestion, mtConfirmation, mbYesNoCancel) != mrYes)
+            return 0;
+        // No and Cancel close without saving. A save that was asked for and did not happen
+        // keeps the project open rather than lose it.
+        if (Ask(SaveQuestion, mtConfirmation, mbYesNoCancel) == mrYes && SaveProject() != 0)
+            return 0;
+        ResetProject();
+        break;
+    default:
+        break;
+    }
+    QString dir = FMain->ProgramControl->SaveDir();
+    if (!dir.isEmpty() && !dir.endsWith(QLatin1Char('/')))
+        dir += QLatin1Char('/');
+    FMain->ProgramControl->SetProjectFileName(dir + NoName);
+    return LoadNewProject();
+}
+
+int TProjectControl::OpenProject()
+{
+    switch (State()) {
+    case psSaved:
+        if (Ask(CloseQuestion, mtConfirmation, mbYesNoCancel) != mrYes)
+            return 0;
+        ResetProject();
+        break;
+    case psModified: {
+        if (Ask(CloseQuestion, mtConfirmation, mbYesNo) == mrNo)
+            return 0;
+        const std::uint16_t save = Ask(SaveQuestion, mtConfirmation, mbYesNoCancel);
+        if (save != mrYes && save != mrNo)
+            return 0;
+        if (save == mrYes && SaveProject() != 0)
+            return 0;
+        ResetProject();
+        break;
+    }
+    default:
+        break;
+    }
+    // A cancelled dialog leaves no project open; the name still names the old one.
+    const QString chosen = Choose(FOpenDialog);
+    if (chosen.isEmpty())
+        return 0;
+    SetChosenName(chosen);
+    return LoadProject();
+}
+
+int TProjectControl::SaveProject()
+{
+    switch (State()) {
+    case psSaved:
+        if (Ask(SaveAgainQuestion, mtInformation, mbYesNo) == mrYes)
+            return WriteProject();
+        return 0;
+    case psModified:
+        return SaveModified(false) == TSaved::Written ? 0 : -1;
+    default:
+        Ask(NoProjectNotice, mtInformation, mbCancel);
+        return -1;
+    }
+}
+
+int TProjectControl::SaveProjectAs()
+{
+    if (State() != psSaved && State() != psModified) {
+        Ask(NoProjectNotice, mtInformation, mbCancel);
+        return 0;
+    }
+    // Every name is taken here, "noname.prj" too.
+    const QString chosen = Choose(FSaveDialog);
+    if (chosen.isEmpty())
+        return 0;
+    SetChosenName(chosen);
+    return WriteProject();
+}
+
+int TProjectControl::CloseProject()
+{
+    switch (State()) {
+    case psSaved:
+        break;
+    case psModified: {
+        const std::uint16_t answer = Ask(CloseSaveQuestion, mtConfirmation, mbYesNoCancel);
+        if (answer != mrYes && answer != mrNo)
+            return 0;
+        // A save that was asked for and did not happen keeps the project open.
+        if (answer == mrYes && SaveModified(true) != TSaved::Written)
+            return 0;
+        break;
+    }
+    default:
+        Ask(NoProjectNotice, mtInformation, mbCancel);
+        return 0;
+    }
+    FMain->ProgramControl->SetProjectFileName(QString());
+    return ResetProject();
+}
+
+TProjectControl::TSaved TProjectControl::SaveModified(bool keepDir)
+{
+    if (FileNamePart(FMain->ProgramControl->ProjectFileName()) != NoName)
+        return WriteProject() == 0 ? TSaved::Written : TSaved::NotWritten;
+    const QString chosen = Choose(FSaveDialog);
+    if (chosen.isEmpty())
+        return TSaved::NotWritten;
+    if (FileNamePart(chosen) == NoName) {
+        Ask(NameRefusal, mtWarning, mbOK);
+        return TSaved::NotWritten;
+    }
+    if (keepDir)
+        FMain->ProgramControl->SetProjectFileName(chosen);
+    else
+        SetChosenName(chosen);
+    return WriteProject() == 0 ? TSaved::Written : TSaved::NotWritten;
+}
+
+QString TProjectControl::Choose(TFileDialog *dialog)
+{
+    return dialog->Execute() ? dialog->FileName() : QString();
+}
+
+void TProjectControl::SetChosenName(const QString &path)
+{
+    FMain->ProgramControl->SetSaveDir(FolderPart(path));
+    FMain->ProgramControl->SetProjectFileName(path);
+}
+
+bool TProjectControl::RunCommand(const std::function<void()> &command)
+{
+    QString error;
+    try {
+        command();
+        return true;
+    } catch (const platform::ProfileWriteError &e) {
+        error = e.text();
+    } catch (const TConvertError &e) {
+        error = e.Message();
+    }
+    FMain->ProgramControl->ShowProgramMessage(true, error, mtError, mbOK);
+    return false;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Loading and writing
+
+int TProjectControl::LoadNewProject()
+{
+    return Load(psModified);
+}
+
+int TProjectControl::LoadProject()
+{
+    return Load(psSaved);
+}
+
+int TProjectControl::Load(TProjectState state)
+{
+    const QString fileName = FMain->ProgramControl->ProjectFileName();
+    ReadProjectSettings(fileName);
+    // A damaged "Device" section ends the load: the settings read stay on the form, the
+    // project stays modified, and the technician is told instead of being warned to read.
+    QString damage;
+    try {
+        if (FMain->Device->LoadFromProject(fileName) != 0)
+            damage = QStringLiteral("Значение неверной длины.");
+    } catch (const TConvertError &e) {
+        damage = e.Message();
+    }
+    if (!damage.isEmpty()) {
+        SetState(psModified);
+        Ask(QStringLiteral("Раздел \"Device\" проекта %1 поврежден, параметры прибора загружены не полностью:\r%2")
+                .arg(fileName, damage),
+            mtError, mbOK);
+        return 0;
+    }
+    SetState(state);
+    Ask(ReadWarning, mtWarning, mbOK);
+    return 0;
+}
+
+int TProjectControl::WriteProject()
+{
+    // A worker changes the blocks and the form only while it holds the link lock, and it holds
+    // the lock whenever the exchange state says so, but for the pauses between the samples of a
+    // loop. Without an exchange the save needs no lock; during one it takes the lock or, when a
+    // worker has it, refuses.
+    platform::NamedLock &link = COMPortMutex();
+    bool locked = false;
+    if (FMain->ProgramControl->ExchangeState() != Idle) {
+        locked = link.tryLock();
+        if (!locked) {
+            Ask(BusyRefusal, mtWarning, mbOK);
+            return -1;
+        }
+    }
+    const QString fileName = FMain->ProgramControl->ProjectFileName();
+    try {
+        WriteProjectSettings(fileName);
+        FMain->Device->SaveToProject(fileName);
+    } catch (...) {
+        if (locked)
+            link.unlock();
+        throw;
+    }
+    if (locked)
+        link.unlock();
+    SetState(psSaved);
+    return 0;
+}
+
+int TProjectControl::ResetProject()
+{
+    SetState(psNone);
+    return 0;
+}
+
+int TProjectControl::ReadProjectSettings(const QString &fileName)
+{
+    const platform::ProfileFile ini(fileName);
+    Ui::TfMain &ui = *FMain->ui;
+
+    // The stored page, when its tab is shown in this access mode; otherwise the first.
+    const int page = ini.readInteger(SettingsSection, PageKey, 0);
+    const bool shown = page >= 0 && page < PageCount && ui.PC0->isTabVisible(page);
+    ui.PC0->setCurrentIndex(shown ? page : 0);
+
+    for (const TSetting &setting : Settings) {
+        const QString key = QLatin1String(setting.Key);
+        const QString def = QLatin1String(setting.Default);
+        QWidget *control = FMain->findChild<QWidget *>(QLatin1String(setting.Control));
+        switch (setting.Kind) {
+        case TKind::ComboText: {
+            // Matched without regard to letter case; no match leaves no selection.
+            auto *box = static_cast<QComboBox *>(control);
+            box->setCurrentIndex(box->findText(ini.readString(SettingsSection, key, def), Qt::MatchFixedString));
+            break;
+        }
+        case TKind::ComboIndex: {
+            auto *box = static_cast<QComboBox *>(control);
+            const int index = ini.readInteger(SettingsSection, key, def.toInt());
+            box->setCurrentIndex(index >= 0 && index < box->count() ? index : -1);
+            break;
+        }
+        case TKind::Spin:
+            // The spin box keeps the value within its range.
+            static_cast<QSpinBox *>(control)->setValue(ini.readInteger(SettingsSection, key, def.toInt()));
+            break;
+        case TKind::Check:
+            static_cast<QCheckBox *>(control)->setChecked(ini.readBool(SettingsSection, key, def == QLatin1String("1")));
+            break;
+        case TKind::Edit:
+            static_cast<QLineEdit *>(control)->setText(ini.readString(SettingsSection, key, def));
+            break;
+        }
+    }
+    // The sensor type presets the range fields as a choice of the user would.
+    FMain->MyChange(ui.TS4CB0);
+    return 0;
+}
+
+int TProjectControl::WriteProjectSettings(const QString &fileName)
+{
+    platform::ProfileFile ini(fileName);
+    ini.writeInteger(SettingsSection, PageKey, FMain->ui->PC0->currentIndex());
+    for (const TSetting &setting : Settings) {
+        const QString key = QLatin1String(setting.Key);
+        QWidget *control = FMain->findChild<QWidget *>(QLatin1String(setting.Control));
+        switch (setting.Kind) {
+        case TKind::ComboText:
+            ini.writeString(SettingsSection, key, static_cast<QComboBox *>(control)->currentText());
+            break;
+        case TKind::ComboIndex:
+            ini.writeInteger(SettingsSection, key, static_cast<QComboBox *>(control)->currentIndex());
+            break;
+        case TKind::Spin:
+            ini.writeInteger(SettingsSection, key, static_cast<QSpinBox *>(control)->value());
+            break;
+        case TKind::Check:
+            ini.writeBool(SettingsSection, key, static_cast<QCheckBox *>(control)->isChecked());
+            break;
+        case TKind::Edit:
+            ini.writeString(SettingsSection, key, static_cast<QLineEdit *>(control)->text());
+            break;
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,97 @@
+#pragma once
+// What the project tests share: a script that answers the window's modal boxes and file
+// dialogs in turn, and file helpers.
+#include "tests/mainwindow/window_fixture.h"
+
+#include "device_u.h"
+#include "platform/codepage.h"
+#include "prjctrl_u.h"
+
+#include <QFileDialog>
+#include <QTemporaryDir>
+
+#include <deque>
+
+namespace project {
+
+// Answers each modal box (with a button) or file dialog (with a path; empty: cancel) in order.
+// Seen() lists the text of each box and "<name>" of each dialog. A modal beyond the script is
+// cancelled and listed, so a test never hangs on it.
+class TScript : public QObject {
+public:
+    TScript()
+    {
+        connect(&FTimer, &QTimer::timeout, this, &TScript::Poll);
+        FTimer.start(5);
+    }
+    TScript &Answer(QMessageBox::StandardButton button) { return Add({button, {}}); }
+    TScript &Choose(const QString &path) { return Add({QMessageBox::NoButton, path}); }
+    TScript &Cancel() { return Choose(QString()); }
+    QStringList Seen() const { return FSeen; }
+    bool Done() const { return FSteps.empty(); }
+
+private:
+    struct TStep {
+        QMessageBox::StandardButton Button;
+        QString Path;
+    };
+    TScript &Add(const TStep &step)
+    {
+        FSteps.push_back(step);
+        return *this;
+    }
+    void Poll()
+    {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal || !modal->isVisible() || modal == FLast)
+            return;
+        FLast = modal;
+        const TStep step = FSteps.empty() ? TStep{QMessageBox::Cancel, {}} : FSteps.front();
+        if (!FSteps.empty())
+            FSteps.pop_front();
+        auto *box = qobject_cast<QMessageBox *>(modal);
+        auto *dialog = qobject_cast<QFileDialog *>(modal);
+        FSeen << (box ? box->text() : QLatin1Char('<') + modal->objectName() + QLatin1Char('>'));
+        if (box && box->button(step.Button)) {
+            box->button(step.Button)->click();
+        } else if (dialog && !step.Path.isEmpty()) {
+            dialog->selectFile(step.Path);
+            QMetaObject::invokeMethod(dialog, "accept");
+        } else {
+            modal->close();
+        }
+    }
+    std::deque<TStep> FSteps;
+    QStringList FSeen;
+    QPointer<QWidget> FLast;
+    QTimer FTimer;
+};
+
+inline QByteArray ReadFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+inline void WriteFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+// Lines joined with CR LF, in Windows-1251, as the programs write their files on Windows.
+inline QByteArray WindowsText(const QStringList &lines)
+{
+    return platform::toCp1251(lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n"));
+}
+
+// The settings file that points the window's dialogs and new projects at dir.
+inline void UseSaveDir(const QString &dir, const QString &lastProject = QString())
+{
+    fixture::WriteSettings(WindowsText({QStringLiteral("[Program Settings]"),
+                                        QStringLiteral("ProjectFileName=") + lastProject,
+                                        QStringLiteral("SaveDir=") + dir + QLatin1Char('/')}));
+}
+
+} // namespace project

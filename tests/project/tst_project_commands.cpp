@@ -1,0 +1,257 @@
+// The five project commands from each project state with each answer, the closing question of
+// the window, the reopening of the last project at start-up, a save during an exchange and a
+// refused write.
+#include "project_fixture.h"
+
+#include "exchange_u.h"
+
+#include <atomic>
+
+using namespace project;
+
+namespace {
+
+// What the script saw, in short: a token a box (with the number of its buttons) or dialog.
+QString Expand(const QString &token)
+{
+    static const QHash<QString, QString> texts{
+        {"close", TProjectControl::CloseQuestion},         {"save", TProjectControl::SaveQuestion},
+        {"closesave", TProjectControl::CloseSaveQuestion}, {"again", TProjectControl::SaveAgainQuestion},
+        {"noproject", TProjectControl::NoProjectNotice},   {"refusal", TProjectControl::NameRefusal},
+        {"warning", TProjectControl::ReadWarning},         {"busy", TProjectControl::BusyRefusal},
+    };
+    if (token.startsWith(QLatin1Char('<')))
+        return token;
+    return QString(texts.value(token)).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+}
+
+} // namespace
+
+class TestProjectCommands : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<TfMain> window;
+    TProjectControl *pc = nullptr;
+
+    QString Path(const QString &name) const { return dir->filePath(name); }
+    void MakeWindow()
+    {
+        window = std::make_unique<TfMain>();
+        window->show();
+        pc = window->ProjectControl;
+    }
+    // Runs a command against a script; returns what it showed.
+    QStringList Run(int (TProjectControl::*command)(), TScript &script)
+    {
+        pc->RunCommand([&] { (pc->*command)(); });
+        return script.Seen();
+    }
+    // Brings the window into a state: "none", "saved" (a.prj open), "modified" (a.prj open and
+    // the device address changed to 42), "new" (noname.prj, address 42).
+    void Prepare(const QString &state)
+    {
+        WriteFile(Path("a.prj"), WindowsText({"[Project Settings]", "COMDeviceAddress=5"}));
+        TScript script;
+        if (state == QLatin1String("new")) {
+            script.Answer(QMessageBox::Ok);
+            pc->NewProject();
+        } else if (state != QLatin1String("none")) {
+            script.Choose(Path("a.prj")).Answer(QMessageBox::Ok);
+            pc->OpenProject();
+        }
+        if (state == QLatin1String("modified") || state == QLatin1String("new"))
+            window->ui->TS0SE0->setValue(42);
+        QVERIFY(script.Done());
+    }
+    bool AWritten() const { return ReadFile(dir->filePath("a.prj")).contains("COMDeviceAddress=42"); }
+
+private slots:
+    void init()
+    {
+        dir = std::make_unique<QTemporaryDir>();
+        UseSaveDir(dir->path());
+        MakeWindow();
+    }
+    void cleanup()
+    {
+        QTRY_COMPARE(TExchange::Running(), 0);
+        window.reset();
+        fixture::RemoveSettings();
+    }
+
+    void commandsByStateAndAnswer_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<QStringList>("answers");  // yes, no, cancel, ok, a file name, "" cancelled
+        QTest::addColumn<QStringList>("seen");
+        QTest::addColumn<int>("state");
+        QTest::addColumn<bool>("written");   // a.prj got the changed address
+        QTest::addColumn<QString>("name");   // the file-name part of the project name at the end
+
+        using L = QStringList;
+        QTest::newRow("new none") << "new" << "none" << L{"ok"} << L{"warning"} << 2 << false << "noname.prj";
+        QTest::newRow("new saved no") << "new" << "saved" << L{"no"} << L{"close"} << 1 << false << "a.prj";
+        QTest::newRow("new saved yes") << "new" << "saved" << L{"yes", "ok"} << L{"close", "warning"} << 2 << false << "noname.prj";
+        QTest::newRow("new modified cancel") << "new" << "modified" << L{"cancel"} << L{"close"} << 2 << false << "a.prj";
+        QTest::newRow("new modified yes no") << "new" << "modified" << L{"yes", "no", "ok"} << L{"close", "save", "warning"} << 2 << false << "noname.prj";
+        QTest::newRow("new modified yes cancel") << "new" << "modified" << L{"yes", "cancel", "ok"} << L{"close", "save", "warning"} << 2 << false << "noname.prj";
+        QTest::newRow("new modified yes yes") << "new" << "modified" << L{"yes", "yes", "ok"} << L{"close", "save", "warning"} << 2 << true << "noname.prj";
+        QTest::newRow("open none cancelled") << "open" << "none" << L{""} << L{"<ProjectOpenDialog>"} << 0 << false << "";
+        QTest::newRow("open saved yes cancelled") << "open" << "saved" << L{"yes", ""} << L{"close", "<ProjectOpenDialog>"} << 0 << false << "a.prj";
+        QTest::newRow("open modified no") << "open" << "modified" << L{"no"} << L{"close"} << 2 << false << "a.prj";
+        QTest::newRow("open modified yes cancel") << "open" << "modified" << L{"yes", "cancel"} << L{"close", "save"} << 2 << false << "a.prj";
+        QTest::newRow("open modified yes yes") << "open" << "modified" << L{"yes", "yes", "b.prj", "ok"} << L{"close", "save", "<ProjectOpenDialog>", "warning"} << 1 << true << "b.prj";
+        QTest::newRow("save none") << "save" << "none" << L{"cancel"} << L{"noproject"} << 0 << false << "";
+        QTest::newRow("save saved no") << "save" << "saved" << L{"no"} << L{"again"} << 1 << false << "a.prj";
+        QTest::newRow("save modified") << "save" << "modified" << L{} << L{} << 1 << true << "a.prj";
+        QTest::newRow("save new noname refused") << "save" << "new" << L{"noname.prj", "ok"} << L{"<ProjectSaveDialog>", "refusal"} << 2 << false << "noname.prj";
+        QTest::newRow("save new upper case") << "save" << "new" << L{"NONAME.PRJ"} << L{"<ProjectSaveDialog>"} << 1 << false << "NONAME.PRJ";
+        QTest::newRow("save as none") << "saveas" << "none" << L{"cancel"} << L{"noproject"} << 0 << false << "";
+        QTest::newRow("save as noname") << "saveas" << "saved" << L{"noname.prj"} << L{"<ProjectSaveDialog>"} << 1 << false << "noname.prj";
+        QTest::newRow("close none") << "close" << "none" << L{"cancel"} << L{"noproject"} << 0 << false << "";
+        QTest::newRow("close saved") << "close" << "saved" << L{} << L{} << 0 << false << "";
+        QTest::newRow("close modified cancel") << "close" << "modified" << L{"cancel"} << L{"closesave"} << 2 << false << "a.prj";
+        QTest::newRow("close modified no") << "close" << "modified" << L{"no"} << L{"closesave"} << 0 << false << "";
+        QTest::newRow("close modified yes") << "close" << "modified" << L{"yes"} << L{"closesave"} << 0 << true << "";
+        // Asked to save, and the save did not happen: the project stays open.
+        QTest::newRow("close new yes cancelled") << "close" << "new" << L{"yes", ""} << L{"closesave", "<ProjectSaveDialog>"} << 2 << false << "noname.prj";
+        QTest::newRow("close new yes refused") << "close" << "new" << L{"yes", "noname.prj", "ok"} << L{"closesave", "<ProjectSaveDialog>", "refusal"} << 2 << false << "noname.prj";
+    }
+    void commandsByStateAndAnswer()
+    {
+        QFETCH(QString, command);
+        QFETCH(QString, start);
+        QFETCH(QStringList, answers);
+        QFETCH(QStringList, seen);
+        QFETCH(int, state);
+        QFETCH(bool, written);
+        QFETCH(QString, name);
+        Prepare(start);
+
+        TScript script;
+        const QHash<QString, QMessageBox::StandardButton> buttons{
+            {"yes", QMessageBox::Yes}, {"no", QMessageBox::No}, {"cancel", QMessageBox::Cancel}, {"ok", QMessageBox::Ok}};
+        for (const QString &answer : answers) {
+            if (buttons.contains(answer))
+                script.Answer(buttons[answer]);
+            else
+                script.Choose(answer.isEmpty() ? QString() : Path(answer));
+        }
+        const QHash<QString, int (TProjectControl::*)()> commands{
+            {"new", &TProjectControl::NewProject},   {"open", &TProjectControl::OpenProject},
+            {"save", &TProjectControl::SaveProject}, {"saveas", &TProjectControl::SaveProjectAs},
+            {"close", &TProjectControl::CloseProject}};
+        QStringList expected;
+        for (const QString &token : seen)
+            expected << Expand(token);
+        QCOMPARE(Run(commands[command], script), expected);
+        QCOMPARE(int(pc->State()), state);
+        QCOMPARE(AWritten(), written);
+        QCOMPARE(FileNamePart(window->ProgramControl->ProjectFileName()), name);
+        QVERIFY(window->windowTitle().endsWith(name.isEmpty() ? QStringLiteral("нет открытого проекта") : name));
+        if (written)
+            QVERIFY(ReadFile(Path("a.prj")).contains("\r\n[Device]\r\nCRC="));
+    }
+
+    void newLoadsNonameOfSaveDir()
+    {
+        Prepare("new");
+        TScript script;
+        script.Choose(Path("noname.prj"));  // save as takes that name
+        pc->SaveProjectAs();
+        pc->CloseProject();
+        script.Answer(QMessageBox::Ok);
+        pc->NewProject();
+        QVERIFY(script.Done());
+        QCOMPARE(window->ui->TS0SE0->value(), 42);
+        QCOMPARE(window->Device->DeviceAddress, 42);
+    }
+
+    void statusPanelFollowsState()
+    {
+        QLabel *panel = window->ui->SB0Panel2;
+        QCOMPARE(panel->text(), QStringLiteral("     Нет открытого проекта"));
+        QVERIFY(!pc->StateImage()->isVisible() && !window->ui->PC0->isVisible());
+        Prepare("saved");
+        QCOMPARE(panel->text(), QStringLiteral("     Текущий проект сохранен"));
+        QVERIFY(pc->StateImage()->isVisible() && window->ui->PC0->isVisible());
+        const QImage saved = pc->StateImage()->pixmap().toImage();
+        window->ui->TS2ChB0->click();  // any change of a data field marks the project modified
+        QCOMPARE(panel->text(), QStringLiteral("     Текущий проект изменен"));
+        QVERIFY(pc->StateImage()->pixmap().toImage() != saved);
+    }
+
+    void windowCloseAsksForModifiedProject()
+    {
+        Prepare("modified");
+        {
+            TScript script;
+            script.Answer(QMessageBox::Cancel);
+            QVERIFY(!window->close());
+            QCOMPARE(script.Seen(), QStringList{"Сохранить изменения в проекте?"});
+        }
+        TScript script;
+        script.Answer(QMessageBox::Yes);
+        QVERIFY(window->close());
+        QVERIFY(AWritten());
+        // The next start reopens it, silently (its warning finds no message hook yet), as saved.
+        window.reset();
+        TScript startup;
+        MakeWindow();
+        QCOMPARE(int(pc->State()), int(psSaved));
+        QCOMPARE(window->ui->TS0SE0->value(), 42);
+        QCOMPARE(startup.Seen(), QStringList{});
+    }
+
+    void saveDuringExchangeWaitsForTheLinkLock()
+    {
+        Prepare("modified");
+        window->ProgramControl->SetExchangeState(Exchanging);
+        std::atomic<int> phase{0};
+        TExchange::Start([&] {
+            COMPortMutex().lock();
+            phase = 1;
+            while (phase == 1)
+                QThread::yieldCurrentThread();
+            COMPortMutex().unlock();
+            phase = 3;
+        });
+        QTRY_COMPARE(phase.load(), 1);
+        {
+            TScript script;
+            QCOMPARE(Run(&TProjectControl::SaveProject, script.Answer(QMessageBox::Ok)), QStringList{Expand("busy")});
+            QVERIFY(!AWritten());
+            QCOMPARE(int(pc->State()), int(psModified));
+        }
+        phase = 2;
+        QTRY_COMPARE(phase.load(), 3);
+        // Between the samples of a loop the lock is free: the save takes it.
+        window->ui->M0N3->trigger();
+        QVERIFY(AWritten());
+        QCOMPARE(int(pc->State()), int(psSaved));
+        window->ProgramControl->SetExchangeState(Idle);
+    }
+
+    void refusedWriteIsReportedAndChangesNoState()
+    {
+        Prepare("modified");
+        QFile::setPermissions(Path("a.prj"), QFile::ReadOwner | QFile::ReadGroup);
+        TScript script;
+        script.Answer(QMessageBox::Ok);
+        window->ui->M0N3->trigger();
+        QCOMPARE(script.Seen(), QStringList{QStringLiteral("Unable to write to %1").arg(Path("a.prj"))});
+        QCOMPARE(int(pc->State()), int(psModified));
+    }
+};
+
+int main(int argc, char **argv)
+{
+    // A link lock of this test's own, which no other program's exchange holds.
+    const QTemporaryDir runtime;
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    return fixture::Run<TestProjectCommands>(argc, argv);
+}
+
+#include "tst_project_commands.moc"

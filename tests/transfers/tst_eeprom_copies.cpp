@@ -1,0 +1,140 @@
+// The EEPROM copies from the main window against the simulated instrument: the file dialogs,
+// the size questions, the bytes on the line and in the files, and the files that cannot be used.
+#include "transfer_fixture.h"
+
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <thread>
+
+using namespace transfers;
+
+namespace {
+
+QByteArray RandomBytes(int n)
+{
+    QByteArray bytes(n, Qt::Uninitialized);
+    for (char &b : bytes)
+        b = char(QRandomGenerator::global()->bounded(256));
+    return bytes;
+}
+
+const QString Smaller = QStringLiteral("Размер файла меньше размера EEPROM прибора!\nВсе равно записать?");
+const QString Larger = QStringLiteral("Размер файла больше размера EEPROM прибора!\nВсе равно записать?");
+
+} // namespace
+
+class TestEEPROMCopies : public QObject {
+    Q_OBJECT
+    TFixture f;
+
+    QString Path(const QString &name) const { return f.Folder.filePath(name); }
+
+    // Loads a file of the given bytes, answering the size question (if one comes) with answer.
+    QStringList Load(const QByteArray &bytes, QMessageBox::StandardButton answer = QMessageBox::Yes)
+    {
+        project::WriteFile(Path(QStringLiteral("copy.bin")), bytes);
+        auto *script = new TScript;
+        script->Choose(Path(QStringLiteral("copy.bin")));
+        if (bytes.size() != 2048)
+            script->Answer(answer);
+        script->Answer(QMessageBox::Ok);
+        return f.Run(f.Ui().TB8, script);
+    }
+
+private slots:
+    void init() { f.Init(); }
+    void cleanup() { f.Cleanup(); }
+
+    void saveWritesTheFirst2048BytesAndReplacesTheFile()
+    {
+        project::WriteFile(Path(QStringLiteral("old.bin")), QByteArray(5000, 'x'));
+        const QStringList seen =
+            f.Run(f.Ui().M2N3, &(new TScript)->Choose(Path(QStringLiteral("old.bin"))).Answer(QMessageBox::Ok));
+        QCOMPARE(seen, QStringList({"<EEPROMSaveDialog>", "Чтение EEPROM завершено."}));
+        QCOMPARE(Trace(*f.Line), QStringList{"2 0"} + Repeat("3", 2048));
+        const auto image = f.Line->instrument().eeprom;
+        QCOMPARE(project::ReadFile(Path(QStringLiteral("old.bin"))), QByteArray(reinterpret_cast<const char *>(image.data()), 2048));
+        QCOMPARE(f.Window->ProgramControl->SaveDir(), f.Folder.path() + QLatin1Char('/'));
+        f.VerifyIdle();
+    }
+
+    void loadOfAFullCopyAsksNothing()
+    {
+        const QByteArray bytes = RandomBytes(2048);
+        QCOMPARE(Load(bytes), QStringList({"<EEPROMOpenDialog>", "Запись EEPROM завершена."}));
+        QCOMPARE(Trace(*f.Line), QStringList{"2 0"} + Writes(bytes) + QStringList{"11"});
+        const auto image = f.Line->instrument().eeprom;
+        QCOMPARE(QByteArray(reinterpret_cast<const char *>(image.data()), 2048), bytes);
+        f.VerifyIdle();
+    }
+
+    void loadOfOtherSizesAsksFirst()
+    {
+        // Forced: asked even with confirmations off.
+        f.Ui().M1N3->setChecked(false);
+        QByteArray bytes = RandomBytes(2047);
+        QCOMPARE(Load(bytes), QStringList({"<EEPROMOpenDialog>", Smaller, "Запись EEPROM завершена."}));
+        QCOMPARE(f.Line->log().size(), std::size_t(1 + 2047 + 1));
+        QCOMPARE(f.Line->log()[2047].argument, std::to_string(std::uint8_t(bytes[2046])));
+
+        f.Line->clearLog();
+        bytes = RandomBytes(3000);
+        QCOMPARE(Load(bytes).mid(1, 1), QStringList{Larger});
+        QCOMPARE(f.Line->log().size(), std::size_t(1 + 3000 + 1));  // all of it, from address 0
+
+        f.Line->clearLog();
+        QCOMPARE(Load(RandomBytes(100), QMessageBox::No), QStringList({"<EEPROMOpenDialog>", Smaller}));
+        QVERIFY(f.Line->log().empty());
+        f.VerifyIdle();
+    }
+
+    void filesThatCannotBeLoaded()
+    {
+        // Empty: asked, and after Yes nothing is written.
+        QCOMPARE(Load(QByteArray()).last(), QStringLiteral("Файл \"%1\" пуст: в прибор ничего не записано.")
+                                                .arg(QDir::toNativeSeparators(Path(QStringLiteral("copy.bin")))));
+        // Beyond the image: refused before any question.
+        const QStringList tooLong = Load(QByteArray(65536, 0));
+        QVERIFY2(tooLong.value(1).contains(QStringLiteral("слишком велик")), qPrintable(tooLong.join('|')));
+        QCOMPARE(tooLong.size(), 2);
+        // Missing.
+        const QStringList missing = f.Run(
+            f.Ui().TS5Button2, &(new TScript)->Choose(Path(QStringLiteral("none.bin"))).Answer(QMessageBox::Ok));
+        QVERIFY(missing.value(1).startsWith(QStringLiteral("Не удалось открыть файл")));
+        QVERIFY(missing.value(1).contains(QStringLiteral("none.bin")));
+        // Cancelled.
+        QCOMPARE(f.Run(f.Ui().M2N4, &(new TScript)->Cancel()), QStringList{"<EEPROMOpenDialog>"});
+        QVERIFY(f.Line->log().empty());
+        f.VerifyIdle();
+    }
+
+    void saveThatCannotWriteItsFileCleansUp()
+    {
+        // The folder chosen is gone by the time the copy is written: it goes once the
+        // instrument is being read, 2048 bytes before the file is made.
+        const QString folder = Path(QStringLiteral("gone"));
+        QVERIFY(QDir().mkpath(folder));
+        const QString path = folder + QStringLiteral("/copy.bin");
+        auto *script = new TScript;
+        script->Choose(path).Answer(QMessageBox::Ok);
+        std::thread remover([&] {
+            if (f.Line->waitForLog(2, std::chrono::seconds(30)))
+                QDir(folder).removeRecursively();
+        });
+        const QStringList seen = f.Run(f.Ui().TS5Button1, script);
+        remover.join();
+        QVERIFY2(seen.value(1).startsWith(QStringLiteral("Не удалось записать файл")), qPrintable(seen.join('|')));
+        QVERIFY(seen.value(1).contains(QStringLiteral("copy.bin")));
+        QCOMPARE(f.Line->log().size(), std::size_t(1 + 2048));
+        QVERIFY(!QFileInfo::exists(path));
+        f.VerifyIdle();
+    }
+};
+
+int main(int argc, char **argv)
+{
+    return RunIsolated<TestEEPROMCopies>(argc, argv);
+}
+
+#include "tst_eeprom_copies.moc"

@@ -1,0 +1,177 @@
+// The model on the form and back: the bit fields, the lists, the sliders' limits, the relay
+// reaction bytes, the three-decimal floats, and a field that cannot be read.
+#include "tests/mainwindow/window_fixture.h"
+
+#include "device_u.h"
+#include "prjctrl_u.h"
+
+using namespace fixture;
+
+class TestModelForm : public QObject {
+    Q_OBJECT
+    std::unique_ptr<TfMain> window;
+
+    TDevice &Device() { return *window->Device; }
+    Ui::TfMain &Ui() { return *window->ui; }
+
+    // Shows a parameter block whose fields are set by change, and takes it back.
+    TParams RoundTrip(const std::function<void(TParams &)> &change)
+    {
+        TParams p = TParams::FromBytes(Device().ParamsBlock);
+        change(p);
+        p.ToBytes(Device().ParamsBlock);
+        Device().ShowParams();
+        Device().TakeParams();
+        return TParams::FromBytes(Device().ParamsBlock);
+    }
+
+private slots:
+    void init()
+    {
+        RemoveSettings();
+        window = std::make_unique<TfMain>();
+        window->ProjectControl->SetState(psSaved);
+        // A valid block to start from: every list has a selection, brightness within limits.
+        RoundTrip([](TParams &p) {
+            p.SensorSetup = 6;
+            p.OutputSetup = 0x10;
+            p.IndicatorBrightness = 0x11;
+            p.LinkDisplaySetup = 5;
+            p.AveragingCount = 1;
+        });
+    }
+    void cleanup()
+    {
+        window.reset();
+        RemoveSettings();
+    }
+
+    void bitFieldsShowAndPackBack()
+    {
+        TParams p = RoundTrip([](TParams &p) { p.SensorSetup = 0xE3; });
+        QCOMPARE(Ui().TS1CB1->currentText(), QStringLiteral("CU63"));
+        QVERIFY(Ui().TS1ChB0->isChecked() && Ui().TS1RB1->isChecked() && Ui().TS1ChB1->isChecked());
+        QCOMPARE(p.SensorSetup, 0xE3);
+
+        p = RoundTrip([](TParams &p) { p.OutputSetup = 0x2B; });  // bit 3 is not kept
+        QVERIFY(Ui().TS1ChB2->isChecked());
+        QCOMPARE(Ui().TS1CB2->currentIndex(), 1);
+        QCOMPARE(Ui().TS1S0->value(), 2);
+        QCOMPARE(p.OutputSetup, 0x23);
+
+        p = RoundTrip([](TParams &p) { p.LinkDisplaySetup = 0xEE; });  // 19200, setpoint 2, 3 decimals
+        QCOMPARE(Ui().TS1CB0->currentText(), QStringLiteral("19200"));
+        QCOMPARE(Ui().TS1CB3->currentIndex(), 2);
+        QCOMPARE(Ui().TS1SE2->value(), 3);
+        QCOMPARE(p.LinkDisplaySetup, 0xE6);
+
+        p = RoundTrip([](TParams &p) { p.NetworkAddress = 254; p.Password = 65535; p.PasswordConfirm = 1234; });
+        QCOMPARE(Ui().TS1CE0->value(), 65535.0);
+        QCOMPARE(p.NetworkAddress, 254);
+        QCOMPARE(p.Password, 65535);
+        QCOMPARE(p.PasswordConfirm, 1234);
+    }
+
+    void codesWithoutAListItemAreKept()
+    {
+        const TParams p = RoundTrip([](TParams &p) {
+            p.SensorSetup = 0x20 | 25;
+            p.OutputSetup = 0x10 | (3 << 1);
+            p.LinkDisplaySetup = 0x07;
+        });
+        QCOMPARE(Ui().TS1CB1->currentIndex(), -1);
+        QCOMPARE(Ui().TS1CB2->currentIndex(), -1);
+        QCOMPARE(Ui().TS1CB0->currentIndex(), -1);
+        QCOMPARE(p.SensorSetup, 0x20 | 25);
+        QCOMPARE(p.OutputSetup, 0x10 | (3 << 1));
+        QCOMPARE(p.LinkDisplaySetup, 0x07);
+    }
+
+    void controlRangesLimitWhatIsTakenBack()
+    {
+        TParams p = RoundTrip([](TParams &p) { p.AveragingCount = 0; p.IndicatorBrightness = 0x00; });
+        QCOMPARE(p.AveragingCount, 1);
+        QCOMPARE(p.IndicatorBrightness, 0x11);
+        // More than 25 together: the sliders are brought down one after the other.
+        p = RoundTrip([](TParams &p) { p.OutputSetup = 0xF0; p.IndicatorBrightness = 0xFF; });
+        QCOMPARE(Ui().TS1S0->value() + Ui().TS1S1->value() + Ui().TS1S2->value(), 25);
+        QCOMPARE(Ui().TS1L1->text(), QString::number(Ui().TS1S1->value()));
+        QCOMPARE(p.OutputSetup >> 4, Ui().TS1S0->value());
+        QCOMPARE(p.IndicatorBrightness, std::uint8_t(Ui().TS1S1->value() + 16 * Ui().TS1S2->value()));
+    }
+
+    void relayReactionBytes()
+    {
+        TParams p = RoundTrip([](TParams &p) { p.Relay1Reaction = 0x96; p.Relay2Reaction = 0; p.Relay3Reaction = 0x40; });
+        QCOMPARE(Ui().TS2Image1_1->property("Tag").toInt(), 2);
+        QCOMPARE(Ui().TS2Image1_2->property("Tag").toInt(), 1);
+        QCOMPARE(Ui().TS2Image1_3->property("Tag").toInt(), 1);
+        QCOMPARE(Ui().TS2Image1_4->property("Tag").toInt(), 0);
+        QCOMPARE(Ui().TS2Image1_0->toolTip(), QStringLiteral("Реле используется"));
+        QCOMPARE(Ui().TS2Image2_0->toolTip(), QStringLiteral("Реле не используется"));
+        QCOMPARE(Ui().TS2Image3_4->toolTip(), QStringLiteral("Реле срабатывает при обрыве датчика"));
+        QCOMPARE(p.Relay1Reaction, 0x16);
+        QCOMPARE(p.Relay3Reaction, 0x40);
+        // A setpoint field holding 3 has no picture: the cell keeps its mode.
+        p = RoundTrip([](TParams &p) { p.Relay1Reaction = 0x03 | (2 << 2); });
+        QCOMPARE(Ui().TS2Image1_1->property("Tag").toInt(), 2);
+        QCOMPARE(p.Relay1Reaction, 0x02 | (2 << 2));
+    }
+
+    void floatsTravelWithThreeDecimals()
+    {
+        TCalibration c{};
+        c.Ki05 = 0.01234f;
+        c.Rref = -1.0005f;
+        c.Uref = 1e20f;
+        c.ToBytes(Device().CalibBlock);
+        TParams p = TParams::FromBytes(Device().ParamsBlock);
+        p.InputRangeHigh = 1e20f;
+        p.ToBytes(Device().ParamsBlock);
+        Device().ShowParams();
+        QCOMPARE(Ui().TS3Edit7->text(), QStringLiteral("0.012"));
+        QCOMPARE(Ui().TS3Edit13->text(), QStringLiteral("0.000"));
+        QCOMPARE(Ui().TS1Edit1->text(), QStringLiteral("1.00000002004088E20"));
+        // The coefficient boxes hold 15 characters: a shorter form that still gives the float.
+        QCOMPARE(Ui().TS3Edit11->text(), QStringLiteral("1.00000002E20"));
+        Device().TakeParams();
+        c = TCalibration::FromBytes(Device().CalibBlock);
+        QCOMPARE(c.Ki05, 0.012f);
+        QCOMPARE(c.Uref, 1e20f);
+        QCOMPARE(TParams::FromBytes(Device().ParamsBlock).InputRangeHigh, 1e20f);
+    }
+
+    void unreadableFieldStopsTheTakeThere()
+    {
+        Ui().TS1Edit0->setText(QStringLiteral("7.5"));
+        Ui().TS2Edit3->setText(QString());
+        Ui().TS2Edit4->setText(QStringLiteral("8"));
+        Ui().TS3Edit7->setText(QStringLiteral("9"));
+        try {
+            Device().TakeParams();
+            QFAIL("no conversion error");
+        } catch (const TConvertError &e) {
+            QCOMPARE(e.Message(), QStringLiteral("\"\" не является числом"));
+        }
+        const TParams p = TParams::FromBytes(Device().ParamsBlock);
+        QCOMPARE(p.InputRangeLow, 7.5f);   // taken before the empty box
+        QCOMPARE(p.Setpoint3, 0.0f);       // after it: as it was
+        QCOMPARE(TCalibration::FromBytes(Device().CalibBlock).Ki05, 0.0f);
+        for (const char *bad : {"NAN", "1e39", "1,5", "--1", "."}) {
+            Ui().TS2Edit3->setText(QLatin1String(bad));
+            QVERIFY_THROWS_EXCEPTION(TConvertError, Device().TakeParams());
+        }
+        for (const char *good : {" +1.5e2 ", "-.5", "3.", "1E-3"}) {
+            Ui().TS2Edit3->setText(QLatin1String(good));
+            Device().TakeParams();
+        }
+        QCOMPARE(TParams::FromBytes(Device().ParamsBlock).Hysteresis2, 0.001f);
+    }
+};
+
+int main(int argc, char **argv)
+{
+    return Run<TestModelForm>(argc, argv);
+}
+
+#include "tst_model_form.moc"

@@ -67,7 +67,7 @@ TfMain::TfMain(QWidget *parent) : QMainWindow(parent), ui(new Ui::TfMain)
     ui->setupUi(this);
     ui->SB0->addWidget(ui->SB0Panel0);
     ui->SB0->addWidget(ui->SB0Panel1);
-    ui->SB0->addWidget(ui->SB0Panel2);
+    ui->SB0->addWidget(ui->SB0Panel2, 1);
     InitMainForm();
 }
 

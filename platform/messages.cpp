@@ -122,7 +122,7 @@ struct Channel : std::enable_shared_from_this<Channel> {
         answered.notify_all();
     }
 
-    LRESULT send(UINT msg, WPARAM wParam, LPARAM lParam);
+    LRESULT send(UINT msg, WPARAM wParam, LPARAM lParam, const std::function<void()> *call = nullptr);
     bool post(UINT msg, WPARAM wParam, LPARAM lParam, const QString &payload);
 };
 
@@ -149,10 +149,13 @@ public:
     std::shared_ptr<Channel> channel;
     Message message;
     std::shared_ptr<PendingSend> pending;
+    const std::function<void()> *call = nullptr;  // a function to run instead of the hooks
     bool handled = false;
 };
 
-LRESULT Channel::send(UINT msg, WPARAM wParam, LPARAM lParam)
+// A send of a message to the hooks, or with `call` a function run in its place; the answer of
+// a call is 1 once it has run.
+LRESULT Channel::send(UINT msg, WPARAM wParam, LPARAM lParam, const std::function<void()> *call)
 {
     Message message;
     message.msg = msg;
@@ -166,6 +169,10 @@ LRESULT Channel::send(UINT msg, WPARAM wParam, LPARAM lParam)
             if (!alive)
                 return 0;
         }
+        if (call) {
+            (*call)();
+            return 1;
+        }
         dispatch(message);
         return message.result;
     }
@@ -177,7 +184,9 @@ LRESULT Channel::send(UINT msg, WPARAM wParam, LPARAM lParam)
             return 0;
         // Queued behind everything posted before, so a post followed by a send from one
         // thread is handled in that order. Nested event loops (modal dialogs) deliver it too.
-        QCoreApplication::postEvent(receiver, new MessageEvent(shared_from_this(), message, pending));
+        auto *event = new MessageEvent(shared_from_this(), message, pending);
+        event->call = call;
+        QCoreApplication::postEvent(receiver, event);
     }
     std::unique_lock guard(mutex);
     answered.wait(guard, [&] { return pending->done || !alive; });
@@ -239,7 +248,19 @@ protected:
             return QObject::event(event);
         auto *queued = static_cast<MessageEvent *>(event);
         ++busy_;
-        channel_->dispatch(queued->message);
+        if (queued->call) {
+            bool alive = false;
+            {
+                std::lock_guard guard(channel_->mutex);
+                alive = channel_->alive;
+            }
+            if (alive) {
+                (*queued->call)();
+                queued->message.result = 1;
+            }
+        } else {
+            channel_->dispatch(queued->message);
+        }
         --busy_;
         queued->handled = true;
         return true;
@@ -372,6 +393,11 @@ void ApplicationWindow::removeHook(int id)
 LRESULT ApplicationWindow::sendMessage(UINT msg, WPARAM wParam, LPARAM lParam)
 {
     return d->channel->send(msg, wParam, lParam);
+}
+
+bool ApplicationWindow::call(const std::function<void()> &fn)
+{
+    return d->channel->send(0, 0, 0, &fn) == 1;
 }
 
 void ApplicationWindow::postMessage(UINT msg, WPARAM wParam, LPARAM lParam, const QString &payload)

@@ -57,6 +57,10 @@ public:
     void removeHook(int id);
 
     LRESULT sendMessage(UINT msg, WPARAM wParam, LPARAM lParam);
+    // Runs fn on the window thread in order with the messages, as a send does: at once on the
+    // window thread; from another thread the caller blocks until fn has run. Returns false, with
+    // fn not run, when the window is gone or goes before fn's turn.
+    bool call(const std::function<void()> &fn);
     void postMessage(UINT msg, WPARAM wParam, LPARAM lParam, const QString &payload = QString());
 
     void setTimer(WPARAM id, int intervalMs);

@@ -1,10 +1,11 @@
 #include "global_u.h"
 
+#include "platform/messages.h"
+
+#include <QCoreApplication>
 #include <QMetaObject>
 
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 
 platform::UINT SX_SearchAvailableCOMPorts = 0;
 platform::UINT SX_SearchAvailableDevices = 0;
@@ -50,42 +51,11 @@ platform::NamedLock &COMPortMutex()
 
 void CallOnWindowThread(const std::function<void()> &fn)
 {
-    // The hand-over is ordered by a standard mutex in both directions: the worker releases it
-    // before posting and the call takes it before it runs, so what the worker wrote is seen by
-    // the call; the call signals under it when done, so what the call wrote is seen by the worker.
-    // (Qt's event queue orders the same, but through code that ThreadSanitizer cannot see.)
-    // A call dropped unrun (the loop is gone) signals when its last copy is destroyed.
-    struct TState {
-        std::mutex Mutex;
-        std::condition_variable Done;
-        bool Finished = false;
-    };
-    struct TNotifier {
-        std::shared_ptr<TState> State;
-        void Signal()
-        {
-            {
-                std::lock_guard guard(State->Mutex);
-                State->Finished = true;
-            }
-            State->Done.notify_all();
-        }
-        ~TNotifier() { Signal(); }
-    };
-    auto state = std::make_shared<TState>();
-    { std::lock_guard released(state->Mutex); }
-    {
-        auto notifier = std::make_shared<TNotifier>();
-        notifier->State = state;
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [notifier, &fn] {
-                { std::lock_guard taken(notifier->State->Mutex); }
-                fn();
-                notifier->Signal();
-            },
-            Qt::QueuedConnection);
+    // Through the application window, in order with the program messages; its hand-over is
+    // ordered by standard mutexes, which race checkers see (Qt's own queue lock they do not).
+    if (platform::ApplicationWindow *window = platform::ApplicationWindow::instance()) {
+        window->call(fn);
+        return;
     }
-    std::unique_lock guard(state->Mutex);
-    state->Done.wait(guard, [&] { return state->Finished; });
+    QMetaObject::invokeMethod(QCoreApplication::instance(), fn, Qt::BlockingQueuedConnection);
 }

@@ -39,6 +39,7 @@ private slots:
     void registeredNumbersAreStablePerName();
     void sendOnWindowThreadRunsHooksAtOnce();
     void workerSendBlocksUntilHandled();
+    void workerCallRunsOnWindowThreadInOrder();
     void postsArriveInOrderWithPayloads();
     void sendIsServedWhileModalDialogRuns();
     void teardownReleasesWaitingSender();
@@ -163,6 +164,38 @@ void TestMessages::workerSendBlocksUntilHandled()
             QVERIFY(handledBeforeReturn[w][i]);
         }
     }
+}
+
+void TestMessages::workerCallRunsOnWindowThreadInOrder()
+{
+    const UINT note = RegisterWindowMessage(QStringLiteral("Test_CallOrder"));
+    QStringList seen;
+    window->addHook([&](Message &m) {
+        if (m.msg != note)
+            return false;
+        seen << m.payload;
+        return true;
+    });
+
+    // A call from a worker runs on the window thread after what the worker posted before it,
+    // and the worker goes on only once it has run; on the window thread it runs at once.
+    bool ranOnWindowThread = false;
+    bool called = false;
+    WorkerThread worker([&] {
+        window->postMessage(note, 0, 0, QStringLiteral("posted"));
+        called = window->call([&] {
+            ranOnWindowThread = QThread::currentThread() == qApp->thread();
+            seen << QStringLiteral("called");
+        });
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(worker.finished(), 10000);
+    QVERIFY(called);
+    QVERIFY(ranOnWindowThread);
+    QCOMPARE(seen, (QStringList{QStringLiteral("posted"), QStringLiteral("called")}));
+
+    int direct = 0;
+    QVERIFY(window->call([&] { ++direct; }));
+    QCOMPARE(direct, 1);
 }
 
 void TestMessages::postsArriveInOrderWithPayloads()

@@ -52,6 +52,12 @@ bool Accepted(std::uint16_t answer)
     return answer == mrYes || answer == mrOk;
 }
 
+// What is left to report of an error that no step foresaw (out of memory, say).
+QString UnexpectedError(const std::exception &e)
+{
+    return QStringLiteral("Непредвиденная ошибка: %1").arg(QString::fromLocal8Bit(e.what()));
+}
+
 std::int32_t RunTransfer(TDevice &device, const TTransfer &transfer)
 {
     TfMain *form = device.Form();
@@ -71,6 +77,9 @@ std::int32_t RunTransfer(TDevice &device, const TTransfer &transfer)
         return -1;
     } catch (const TOperationError &e) {
         reportError(e.Message);
+        return -1;
+    } catch (const std::exception &e) {
+        reportError(UnexpectedError(e));
         return -1;
     }
 
@@ -95,6 +104,8 @@ std::int32_t RunTransfer(TDevice &device, const TTransfer &transfer)
         failure = e.Message();
     } catch (const TOperationError &e) {
         failure = e.Message;
+    } catch (const std::exception &e) {
+        failure = UnexpectedError(e);
     }
     if (failure)
         reportError(*failure);
@@ -178,11 +189,11 @@ std::int32_t ReadParamsPart(TDevice &device, bool relays)
         {relays ? QStringLiteral("Считать параметры реле из прибора?") : QStringLiteral("Считать параметры из прибора?"),
          relays ? QStringLiteral("Чтение параметров реле прибора завершено.")
                 : QStringLiteral("Чтение параметров прибора завершено."),
-         [&] {
-             model = device.ParamsBlock;
-             return true;
-         },
+         {},
          [&]() -> std::optional<QString> {
+             // The copy that keeps the other part is taken under the link lock, so a change of
+             // the model made while this worker waited for the lock is not undone.
+             model = device.ParamsBlock;
              TParamsBytes read{};
              if (!ReadEEPROM(device, TDevice::ParamsAddress, read, 0, int(read.size()) - 1))
                  return LinkError(device);

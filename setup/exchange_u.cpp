@@ -1,5 +1,6 @@
 #include "exchange_u.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QtDebug>
 
@@ -61,6 +62,16 @@ void TExchange::WaitForAll()
         waitingLoop = &loop;
     }
     loop.exec();
-    std::lock_guard guard(runningLock);
-    waitingLoop = nullptr;
+    // The loop may also have been ended from outside (an application quit, after which exec
+    // returns at once): serve events until the last worker is gone, which posts to the loop.
+    for (;;) {
+        {
+            std::lock_guard guard(runningLock);
+            if (running == 0) {
+                waitingLoop = nullptr;
+                break;
+            }
+        }
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
 }

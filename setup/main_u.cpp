@@ -151,13 +151,14 @@ int TfMain::DoneMainForm()
     } catch (const platform::ProfileWriteError &) {
         result = -1;  // the window is going anyway; the rest of the teardown still runs
     }
+    // A worker on its way out may still hand work to the window thread: serve it, then free
+    // what the workers use. The hook stays until then: without it a worker's question would
+    // count as answered OK unseen, and its operation would go on to the instrument.
+    TExchange::WaitForAll();
     platform::ApplicationWindow *appWindow = platform::ApplicationWindow::instance();
     if (FHooked && appWindow)
         appWindow->removeHook(FHookId);
     FHooked = false;
-    // A worker on its way out may still hand work to the window thread: serve it, then free
-    // what the workers use.
-    TExchange::WaitForAll();
     delete Device;
     Device = nullptr;
     delete ProjectControl;
@@ -279,7 +280,9 @@ void TfMain::closeEvent(QCloseEvent *event)
 
 bool TfMain::FormClose()
 {
-    if (ProgramControl->ExchangeState() == Exchanging) {
+    // A started operation counts from its first step: before it takes the link it may still be
+    // asking its question or taking the form, and the window must outlive that too.
+    if (ProgramControl->ExchangeState() == Exchanging || TExchange::Running() > 0) {
         ProgramControl->ShowProgramMessage(true, QStringLiteral("Невозможно завершить работу!\rИдет обмен с прибором."),
                                            mtWarning, mbOK);
         return false;

@@ -11,11 +11,16 @@
 #include <QFileInfo>
 #include <QLocale>
 
+#include <algorithm>
+
 namespace {
 
 const QString Section = QStringLiteral("Program Settings");
 
 enum : int { wsNormal = 0, wsMinimized = 1, wsMaximized = 2 };
+
+// The largest width or height a window is given from the settings file.
+constexpr int MaxWindowSide = 16384;
 
 } // namespace
 
@@ -27,8 +32,13 @@ int TProgramControl::LoadProgramSettings(const QString &path)
     // Each bound goes to the window as soon as it is read.
     FMain->move(ini.readInteger(Section, QStringLiteral("Left"), 200), FMain->y());
     FMain->move(FMain->x(), ini.readInteger(Section, QStringLiteral("Top"), 100));
-    FMain->resize(ini.readInteger(Section, QStringLiteral("Width"), 567), FMain->height());
-    FMain->resize(FMain->width(), ini.readInteger(Section, QStringLiteral("Height"), 466));
+    // A size from a damaged file is kept within what a screen can show, so that showing the
+    // window never asks for a backing store of gigabytes.
+    const auto size = [&](const char *key, int def) {
+        return std::clamp(ini.readInteger(Section, QLatin1String(key), def), 1, MaxWindowSide);
+    };
+    FMain->resize(size("Width", 567), FMain->height());
+    FMain->resize(FMain->width(), size("Height", 466));
 
     // A state other than the three known ones opens the window normal.
     switch (ini.readInteger(Section, QStringLiteral("WindowState"), wsNormal)) {

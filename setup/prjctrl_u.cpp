@@ -375,6 +375,9 @@ int TProjectControl::WriteProject()
     }
     const QString fileName = FMain->ProgramControl->ProjectFileName();
     try {
+        // The form goes into the model first, so a field that is not a number stops the save
+        // before anything is written rather than halfway through.
+        FMain->Device->TakeParams();
         WriteProjectSettings(fileName);
         FMain->Device->SaveToProject(fileName);
     } catch (...) {

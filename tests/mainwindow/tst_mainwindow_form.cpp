@@ -157,6 +157,13 @@ private slots:
         // A last project that no longer exists is forgotten.
         QCOMPARE(window->windowTitle(), NoProjectCaption);
         QCOMPARE(window->ProgramControl->ProjectFileName(), QString());
+
+        // A damaged size never makes a window larger than a screen can show.
+        window.reset();
+        WriteSettings("[Program Settings]\r\nWidth=2000000000\r\nHeight=-5\r\n");
+        window = MakeWindow();
+        QVERIFY(window->width() <= 16384);
+        QVERIFY(window->height() >= 1);
     }
 
     void unreadableSettingsStartWithDefaults()

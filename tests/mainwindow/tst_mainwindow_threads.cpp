@@ -246,8 +246,53 @@ private slots:
         });
         QTRY_VERIFY(done);
         QCOMPARE(label->text(), QStringLiteral(" Обмена нет "));
+        QTRY_COMPARE(TExchange::Running(), 0);  // the worker has left its operation
         QVERIFY(window->close());
         QVERIFY(ReadSettings().contains("ErrorMessages=0\r\n"));
+    }
+
+    // An operation that has started but not yet taken the link (it is still asking its
+    // question) keeps the window open as an exchange does, and its question is still asked.
+    void closingWaitsForAStartedOperation()
+    {
+        std::atomic<int> result{-1};
+        auto seen = std::make_shared<QStringList>();  // the watcher may outlive a failed test
+        WatchMessages([seen](QMessageBox *box) {
+            *seen << box->text();
+            box->button(box->button(QMessageBox::No) ? QMessageBox::No : QMessageBox::Ok)->click();
+            return seen->size() == 2;
+        });
+        TExchange::Start([&] {
+            result = control->ShowProgramMessage(false, QStringLiteral("Записать все настройки в прибор?"),
+                                                 mtConfirmation, mbYesNo);
+        });
+        QVERIFY(!window->close());
+        QVERIFY(window->isVisible());
+        QTRY_COMPARE(result.load(), int(mrNo));
+        // The question may come up over the refusal: both are shown, in either order.
+        seen->sort();
+        QCOMPARE(*seen, QStringList({"Записать все настройки в прибор?",
+                                    "Невозможно завершить работу!\nИдет обмен с прибором."}));
+        QTRY_COMPARE(TExchange::Running(), 0);
+        QVERIFY(window->close());
+    }
+
+    // A window destroyed while a worker still has a question to ask shows it rather than
+    // answer it OK unseen (which would let a write to the instrument go on).
+    void destroyedWindowStillAsksTheWorkersQuestion()
+    {
+        std::atomic<int> result{-1};
+        auto answer = AnswerNextMessage(QMessageBox::No);
+        TExchange::Start([&result, control = control] {
+            result = control->ShowProgramMessage(false, QStringLiteral("Записать все настройки в прибор?"),
+                                                 mtConfirmation, mbYesNo);
+        });
+        control = nullptr;
+        window.reset();  // waits for the worker while it serves the window thread
+        QCOMPARE(TExchange::Running(), 0);
+        QVERIFY(answer->Answered);
+        QCOMPARE(answer->Text, QStringLiteral("Записать все настройки в прибор?"));
+        QCOMPARE(result.load(), int(mrNo));
     }
 
     void startStopToggleWithWait()

@@ -149,7 +149,8 @@ bool DdeClient::connectWithin(const QString &service, const QString &topic, int 
         QObject::connect(&retry, &QTimer::timeout, &loop, &QEventLoop::quit);
         QObject::connect(&watcher, &QFileSystemWatcher::directoryChanged, &loop, &QEventLoop::quit);
         retry.start(std::clamp(int(deadline.remainingTime()), 0, kRetryMs));
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
+        if (loop.exec(QEventLoop::ExcludeUserInputEvents) < 0)  // the program is quitting
+            return d->fail(tr("The wait for DDE service \"%1\" was given up: the program is quitting").arg(service));
     }
 }
 
@@ -285,9 +286,16 @@ std::optional<dde::Message> DdeClient::Private::call(dde::Message message, int w
     deadline.setSingleShot(true);
     QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
     deadline.start(waitMs);
+    bool quitting = false;
     waiters.append(&loop);
-    while (alive && socket && !replies.contains(id) && deadline.isActive())
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    while (alive && socket && !replies.contains(id) && deadline.isActive()) {
+        // Once the program is asked to quit, event loops return at once without running
+        // anything (no timer either) until the main loop has returned: stop waiting then.
+        if (loop.exec(QEventLoop::ExcludeUserInputEvents) < 0) {
+            quitting = true;
+            break;
+        }
+    }
     if (!alive)
         return std::nullopt;
     waiters.removeOne(&loop);
@@ -297,7 +305,9 @@ std::optional<dde::Message> DdeClient::Private::call(dde::Message message, int w
 
     auto found = replies.find(id);
     if (found == replies.end()) {
-        if (socket && state != State::Unconnected)
+        if (quitting)
+            fail(tr("The wait for DDE service \"%1\" was given up: the program is quitting").arg(service));
+        else if (socket && state != State::Unconnected)
             fail(tr("No answer from DDE service \"%1\" within %2 ms").arg(service).arg(waitMs));
         else if (error.isEmpty())
             fail(tr("The DDE conversation ended"));

@@ -11,6 +11,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <mutex>
 #include <optional>
 
 namespace platform {
@@ -294,6 +295,14 @@ QByteArray loadForWrite(const QString &path)
     return file.readAll();
 }
 
+// Every change reads the whole file, edits it and puts it back; two at once from this process
+// would each put back a text without the other's change. They go one at a time.
+std::mutex &writeMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
 // Replaces the file with text through a temporary file beside it and a rename, so that the old
 // file stays whole until the new one is complete. A file without any write permission counts
 // as read-only, as the read-only attribute does on Windows, even for the superuser.
@@ -411,6 +420,7 @@ double ProfileFile::readFloat(const QString &section, const QString &key, double
 
 void ProfileFile::writeString(const QString &section, const QString &key, const QString &value)
 {
+    const std::lock_guard guard(writeMutex());
     const QByteArray before = loadForWrite(m_path);
     save(m_path, before, withValue(before, section, key, lineText(value)));
 }
@@ -483,6 +493,7 @@ QStringList ProfileFile::readSections() const
 
 void ProfileFile::eraseSection(const QString &section)
 {
+    const std::lock_guard guard(writeMutex());
     const QByteArray before = loadForWrite(m_path);
     const Name name(section);
     bool erasing = false;
@@ -495,6 +506,7 @@ void ProfileFile::eraseSection(const QString &section)
 
 void ProfileFile::deleteKey(const QString &section, const QString &key)
 {
+    const std::lock_guard guard(writeMutex());
     const QByteArray before = loadForWrite(m_path);
     const Name sectionName(section);
     const Name keyName(key);

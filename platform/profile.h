@@ -21,7 +21,8 @@
 // - Every write is atomic (a temporary file beside the target, then rename), so a crash or a
 //   full disk never leaves a truncated file. A refused write throws ProfileWriteError with the
 //   text "Unable to write to <path>"; what was written before stays written.
-// - Every call reads the file as it is on disk now; no state is kept between calls.
+// - Every call reads the file as it is on disk now; no state is kept between calls. Writes from
+//   the threads of one process go one at a time, so none loses another's change.
 #include <QString>
 #include <QStringList>
 

@@ -349,9 +349,21 @@ void TfMain::MyClick(QObject *sender)
     if (found == FCommands.end())
         return;
     if (found->second.RunsOn == OnWorker)
-        TExchange::Start(found->second.Action);
+        StartOperation(found->second.Action);
     else
         found->second.Action();
+}
+
+// One operation at a time: the masks disable the commands only once an operation has the
+// link, so a quick second click could otherwise start another one while the first still asks
+// its question or copies the form.
+void TfMain::StartOperation(const std::function<void()> &action)
+{
+    if (TExchange::Running() > 0) {
+        QApplication::beep();
+        return;
+    }
+    TExchange::Start(action);
 }
 
 bool TfMain::ToggleClick(QAbstractButton *button)
@@ -364,7 +376,7 @@ bool TfMain::ToggleClick(QAbstractButton *button)
             // The worker shows the stop text when it has begun.
             const auto found = FCommands.find(button);
             if (found != FCommands.end())
-                TExchange::Start(found->second.Action);
+                StartOperation(found->second.Action);
         } else if (caption == QString::fromUtf8(toggle.StopText)) {
             button->setText(WaitCaption);
             if (button == ui->TS0Button2)

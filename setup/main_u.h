@@ -96,6 +96,7 @@ private:
     bool FormClose();
     void FormKeyDown(QKeyEvent *event, bool &handled);
     bool ToggleClick(QAbstractButton *button);
+    void StartOperation(const std::function<void()> &action);
     void ConnectHandlers();
     void ConnectCommands();
     void UpdateLinkTexts();

@@ -4,6 +4,9 @@
 #include "platform/dde_server.h"
 #include "platform/runtime_dir.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QLocalServer>
 #include <QMutex>
 #include <QScopeGuard>
 #include <QSignalSpy>
@@ -326,6 +329,30 @@ private slots:
 
         item->setText("still here");
         QTRY_COMPARE(recorder.changes.last().second, QString("still here"));
+    }
+
+    // Asking the program to quit makes every event loop return at once and refuse to run again,
+    // so a waiting call can no longer count on a timer to end it: it must give up, not spin.
+    void callsEndWhenTheProgramQuits()
+    {
+        QLocalServer mute;  // takes the connection and never answers
+        QVERIFY(mute.listen(ddeSocketPath("mute")));
+        DdeClient client;
+        client.setTimeout(60000);
+        // QCoreApplication::exec() clears the quit, so that the tests after this one have their
+        // event loops back.
+        const auto restore = qScopeGuard([] {
+            QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+            QCoreApplication::exec();
+        });
+        QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+        QElapsedTimer elapsed;
+        elapsed.start();
+        QVERIFY(!client.connectTo("mute", "T"));
+        QVERIFY2(elapsed.elapsed() < 30000, qPrintable(QString::number(elapsed.elapsed())));
+        QVERIFY2(client.errorString().contains("quitting"), qPrintable(client.errorString()));
+        QVERIFY(!client.connectWithin("mute", "T", 60000));
+        QVERIFY2(elapsed.elapsed() < 30000, qPrintable(QString::number(elapsed.elapsed())));
     }
 
     void socketAndFolderArePrivate()

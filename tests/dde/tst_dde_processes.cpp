@@ -2,6 +2,8 @@
 #include "dde_test_support.h"
 
 #include <QCoreApplication>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
@@ -112,6 +114,32 @@ private slots:
         server.process.write(input);
         QTRY_COMPARE_WITH_TIMEOUT(advise.lines().size(), expected.size(), 10000);
         QCOMPARE(advise.lines(), expected);
+    }
+
+    // Ctrl-C while the tool waits for a server that does not answer ends the tool, with the
+    // reason, long before its time-out.
+    void toolStopsWhileWaitingForAnswer()
+    {
+        QLocalServer mute;  // takes the conversation and never answers
+        QVERIFY(mute.listen(ddeSocketPath("mute")));
+        QProcess tool;
+        tool.start(::tool(), {"request", "mute", "T", "A"});
+        QVERIFY(tool.waitForStarted(10000));
+        // The HELLO line shows that the tool is past setting up its signal handling.
+        QVERIFY(mute.waitForNewConnection(10000));
+        QLocalSocket *conversation = mute.nextPendingConnection();
+        QVERIFY(conversation);
+        QTRY_VERIFY_WITH_TIMEOUT(conversation->canReadLine(), 10000);
+        QVERIFY(conversation->readLine().startsWith("HELLO "));
+
+        ::kill(pid_t(tool.processId()), SIGINT);
+        const bool ended = tool.waitForFinished(20000);
+        if (!ended)
+            tool.kill();
+        QVERIFY(ended);
+        QCOMPARE(tool.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(tool.exitCode(), 1);
+        QVERIFY2(tool.readAllStandardError().contains("quitting"), "no reason given");
     }
 
     void clientKilledMidStream()

@@ -277,6 +277,28 @@ private slots:
         QVERIFY(window->close());
     }
 
+    // A second command clicked while the first still asks its question starts nothing.
+    void secondCommandWaitsForTheFirst()
+    {
+        window->ProjectControl->SetState(psSaved);  // the device commands are offered
+        auto seen = std::make_shared<QStringList>();
+        std::atomic<bool> release{false};
+        WatchMessages([seen, &release](QMessageBox *box) {
+            if (!release)
+                return false;
+            *seen << box->text();
+            box->button(QMessageBox::No)->click();
+            return true;
+        });
+        window->ui->TB5->trigger();  // read all settings: asks first
+        QTRY_COMPARE(TExchange::Running(), 1);
+        window->ui->TB6->trigger();  // write all settings, while the question is up
+        QCOMPARE(TExchange::Running(), 1);
+        release = true;
+        QTRY_COMPARE(TExchange::Running(), 0);
+        QCOMPARE(*seen, QStringList({"Считать все настройки из прибора?"}));
+    }
+
     // A window destroyed while a worker still has a question to ask shows it rather than
     // answer it OK unseen (which would let a write to the instrument go on).
     void destroyedWindowStillAsksTheWorkersQuestion()

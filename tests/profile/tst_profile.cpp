@@ -8,9 +8,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
+
 #include <csignal>
 #include <memory>
 #include <sys/resource.h>
+#include <thread>
+#include <vector>
 #include <unistd.h>
 
 using platform::ProfileFile;
@@ -391,6 +395,40 @@ private slots:
         ProfileFile(m_path).writeString("S", "K", "new");
         QCOMPARE(QFile::permissions(m_path) & 0x7077,
                  QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup);
+    }
+
+    // Threads writing to one file at once: every key of every thread stays in it, and the other
+    // lines are kept.
+    void concurrentWritesKeepEveryLine()
+    {
+        putFile(m_path, "; kept\r\n[Other]\r\nA=1\r\n");
+        constexpr int kThreads = 4;
+        constexpr int kKeys = 40;
+        std::atomic<int> refused = 0;
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t) {
+            threads.emplace_back([&, t] {
+                ProfileFile ini(m_path);
+                for (int k = 0; k < kKeys; ++k) {
+                    try {
+                        ini.writeInteger(QStringLiteral("Thread%1").arg(t), QStringLiteral("Key%1").arg(k), k);
+                    } catch (const ProfileWriteError &) {
+                        ++refused;
+                    }
+                }
+            });
+        }
+        for (auto &thread : threads)
+            thread.join();
+        QCOMPARE(refused.load(), 0);
+        ProfileFile ini(m_path);
+        for (int t = 0; t < kThreads; ++t) {
+            const QString section = QStringLiteral("Thread%1").arg(t);
+            QCOMPARE(ini.readSection(section).size(), kKeys);
+            for (int k = 0; k < kKeys; ++k)
+                QCOMPARE(ini.readInteger(section, QStringLiteral("Key%1").arg(k), -1), k);
+        }
+        QVERIFY(fileBytes(m_path).startsWith("; kept\r\n[Other]\r\nA=1\r\n"));
     }
 
     void garbageFiles()

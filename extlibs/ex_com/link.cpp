@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -176,7 +177,8 @@ int Link::deviceData(std::uint8_t deviceType, std::uint8_t address, std::uint8_t
         return rc;
     double parsed = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), parsed);
-    if (ec != std::errc() || end != text.data() + text.size())
+    // "nan" and "inf" parse as doubles but are no reading of an instrument.
+    if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(parsed))
         return EX_ERR_FRAME;
     value = parsed;
     return EX_OK;

@@ -79,7 +79,10 @@ std::map<std::string, std::string> stableNames()
 {
     std::map<std::string, std::string> byDevice;
     std::error_code ec;
-    for (const auto &entry : fs::directory_iterator("/dev/serial/by-id", ec)) {
+    // The error-code increment ends the walk on a failing read instead of throwing through the
+    // C interface.
+    for (fs::directory_iterator dir("/dev/serial/by-id", ec), end; !ec && dir != end; dir.increment(ec)) {
+        const fs::directory_entry &entry = *dir;
         std::error_code ec2;
         const fs::path target = fs::canonical(entry.path(), ec2);
         if (!ec2)
@@ -117,7 +120,8 @@ std::vector<std::string> availablePorts()
     std::vector<std::string> others;
     const auto stable = stableNames();
     std::error_code ec;
-    for (const auto &entry : fs::directory_iterator("/sys/class/tty", ec)) {
+    for (fs::directory_iterator dir("/sys/class/tty", ec), end; !ec && dir != end; dir.increment(ec)) {
+        const fs::directory_entry &entry = *dir;
         const std::string name = entry.path().filename().string();
         std::error_code ec2;
         if (!fs::exists(entry.path() / "device", ec2))

@@ -98,6 +98,9 @@ DdeItem *setItem(DdeTopic *topic, const QString &name, const QString &text)
     return item;
 }
 
+// The longest line of new values taken from standard input.
+constexpr qsizetype MaxInputLine = 1 << 20;
+
 int serve(const QStringList &args)
 {
     if (args.size() < 2)
@@ -117,6 +120,7 @@ int serve(const QStringList &args)
         return fail(server.errorString());
 
     QByteArray pending;
+    bool skipping = false;
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
     QObject::connect(&input, &QSocketNotifier::activated, &input, [&] {
         char chunk[4096];
@@ -126,6 +130,22 @@ int serve(const QStringList &args)
             return;
         }
         pending.append(chunk, n);
+        // A line longer than any item text could be is dropped rather than kept growing.
+        if (pending.indexOf('\n') < 0 && pending.size() > MaxInputLine) {
+            std::fprintf(stderr, "ddeclient: ignored a line of more than %d bytes\n", int(MaxInputLine));
+            pending.clear();
+            skipping = true;
+            return;
+        }
+        if (skipping) {  // the rest of a dropped line, up to its end
+            const qsizetype end = pending.indexOf('\n');
+            if (end < 0) {
+                pending.clear();
+                return;
+            }
+            pending.remove(0, end + 1);
+            skipping = false;
+        }
         qsizetype eol;
         while ((eol = pending.indexOf('\n')) >= 0) {
             const QString line = QString::fromUtf8(pending.left(eol)).remove(u'\r');
@@ -186,6 +206,8 @@ int main(int argc, char **argv)
         return usage();
     const QString command = args.takeFirst();
     quitOnStopSignals();
+    // A reader of our output that goes away must not kill a serving tool and leave its socket.
+    std::signal(SIGPIPE, SIG_IGN);
     if (command == QLatin1String("serve"))
         return serve(args);
     if (command == QLatin1String("request") || command == QLatin1String("advise") || command == QLatin1String("poke"))

@@ -7,6 +7,7 @@
 #include <QtTest>
 
 #include <cstring>
+#include <limits>
 #include <memory>
 
 using namespace excomtest;
@@ -151,6 +152,11 @@ void TestExcomLink::deviceData()
     QCOMPARE(EX_GetDeviceData(*link, 9, 0, 2, &value), EX_OK);
     QCOMPARE(value, 0.125);
     QCOMPARE(EX_GetDeviceData(*link, 9, 0, 4, &value), EX_ERR_ARGUMENT);
+    QCOMPARE(value, 0.0);
+    // "nan" is no reading, though it parses as a number.
+    sim->modify(0, [](sim::InstrumentModel &m) { m.setAdc(0, std::numeric_limits<float>::quiet_NaN(), 0, 0, 0); });
+    value = 5;
+    QCOMPARE(EX_GetDeviceData(*link, 9, 0, 0, &value), EX_ERR_FRAME);
     QCOMPARE(value, 0.0);
     sim->injectFault(Fault::NoAnswer);
     value = 5;

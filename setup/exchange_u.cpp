@@ -49,7 +49,9 @@ void TExchange::run()
     }
     std::lock_guard guard(runningLock);
     if (--running == 0 && waitingLoop)
-        QMetaObject::invokeMethod(waitingLoop, &QEventLoop::quit, Qt::QueuedConnection);
+        // By name: the queued call is then made inside Qt, with nothing built here that the
+        // window thread would read through Qt's queue lock, which race checkers cannot see.
+        QMetaObject::invokeMethod(waitingLoop, "quit", Qt::QueuedConnection);
 }
 
 void TExchange::WaitForAll()

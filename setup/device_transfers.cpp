@@ -126,29 +126,31 @@ QString LinkError(TDevice &device)
     return device.GetErrorText(device.LastError);
 }
 
-// Reads bytes.size() EEPROM bytes from address on; the gauge runs from first to max.
-bool ReadEEPROM(TDevice &device, std::uint16_t address, std::span<std::uint8_t> bytes, int first, int max)
+// One pass over count EEPROM bytes from address on: the address once, then step(i) for byte
+// i; the gauge runs from first to max. The first failing command ends the pass.
+template <class Step>
+bool EEPROMPass(TDevice &device, std::uint16_t address, std::size_t count, int first, int max, Step step)
 {
     if (device.SetEEPROMAddress(address) != 0)
         return false;
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        if (device.ReadEEPROMByte(bytes[i]) != 0)
+    for (std::size_t i = 0; i < count; ++i) {
+        if (step(i) != 0)
             return false;
         Progress(device, max, first + int(i));
     }
     return true;
 }
 
+bool ReadEEPROM(TDevice &device, std::uint16_t address, std::span<std::uint8_t> bytes, int first, int max)
+{
+    return EEPROMPass(device, address, bytes.size(), first, max,
+                      [&](std::size_t i) { return device.ReadEEPROMByte(bytes[i]); });
+}
+
 bool WriteEEPROM(TDevice &device, std::uint16_t address, std::span<const std::uint8_t> bytes, int first, int max)
 {
-    if (device.SetEEPROMAddress(address) != 0)
-        return false;
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        if (device.WriteEEPROMByte(bytes[i]) != 0)
-            return false;
-        Progress(device, max, first + int(i));
-    }
-    return true;
+    return EEPROMPass(device, address, bytes.size(), first, max,
+                      [&](std::size_t i) { return device.WriteEEPROMByte(bytes[i]); });
 }
 
 bool WriteFinished(TDevice &device)

@@ -3,6 +3,8 @@
 #include <QHash>
 #include <QStringDecoder>
 
+#include <algorithm>
+
 namespace platform {
 
 namespace {
@@ -53,6 +55,35 @@ QByteArray toCp1251(const QString &text)
         out.append(table.fromUnicode.value(c, '?'));
     }
     return out;
+}
+
+bool fitsCp1251(const QString &text)
+{
+    const UpperHalf &table = upperHalf();
+    return std::all_of(text.begin(), text.end(),
+                       [&](QChar c) { return c.unicode() < 0x80 || table.fromUnicode.contains(c.unicode()); });
+}
+
+namespace {
+
+const QByteArray Utf8Mark = QByteArrayLiteral("\xEF\xBB\xBF");
+
+} // namespace
+
+QByteArray toStoredText(const QString &text)
+{
+    return fitsCp1251(text) ? toCp1251(text) : Utf8Mark + text.toUtf8();
+}
+
+QString fromStoredText(const QByteArray &bytes)
+{
+    if (bytes.startsWith(Utf8Mark)) {
+        QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+        const QString text = utf8.decode(QByteArrayView(bytes).sliced(Utf8Mark.size()));
+        if (!utf8.hasError())
+            return text;
+    }
+    return fromCp1251(bytes);
 }
 
 QString fromCp1251(const QByteArray &bytes)

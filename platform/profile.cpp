@@ -1,10 +1,12 @@
 #include "platform/profile.h"
 
+#include "platform/atomic_file.h"
 #include "platform/codepage.h"
+#include "platform/user_file.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QHash>
 #include <QSet>
 
 #include <array>
@@ -13,6 +15,12 @@
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <utility>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace platform {
 
@@ -90,13 +98,14 @@ public:
         }
         return true;
     }
+    const QByteArray &key() const { return m_folded; }
 
 private:
     QByteArray m_folded;
 };
 
-// One line of the file: its text is [start, contentEnd), its line end (CR LF, LF or none at the
-// end of the file) runs up to next.
+// One line of the file: its text is [start, contentEnd), its line end (CR LF, LF, CR or none at
+// the end of the file) runs up to next.
 struct Line {
     enum Kind { Other, Section, Key };
     Kind kind = Other;
@@ -123,11 +132,12 @@ public:
         const char *data = m_text.constData();
         line = Line{};
         line.start = m_pos;
-        const void *nl = std::memchr(data + m_pos, '\n', size_t(size - m_pos));
-        line.contentEnd = nl ? static_cast<const char *>(nl) - data : size;
-        line.next = nl ? line.contentEnd + 1 : size;
-        if (nl && line.contentEnd > line.start && data[line.contentEnd - 1] == '\r')
-            --line.contentEnd;
+        // A lone CR ends a line as CR LF and LF do, wherever it stands.
+        qsizetype end = m_pos;
+        while (end < size && data[end] != '\n' && data[end] != '\r')
+            ++end;
+        line.contentEnd = end;
+        line.next = end == size ? size : (data[end] == '\r' && end + 1 < size && data[end + 1] == '\n') ? end + 2 : end + 1;
         m_pos = line.next;
 
         const QByteArrayView text = trimmed(QByteArrayView(data + line.start, line.contentEnd - line.start));
@@ -191,21 +201,32 @@ std::optional<Line> findKey(const QByteArray &text, const Name &section, const N
     return found;
 }
 
-// The file's text for a read; a file that cannot be read reads as empty. Only plain files are
-// opened: a folder has no text, and a named pipe would block the open.
-QByteArray load(const QString &path)
+// The text of a regular file, opened without waiting: a folder has no text, and a named pipe
+// would block the open. Nothing when it cannot be read.
+std::optional<QByteArray> readRegular(const QString &path)
 {
-    const QFileInfo info(path);
-    if (!info.isFile())
-        return {};
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
+    const int fd = openRegularDescriptor(path);
+    if (fd < 0)
+        return std::nullopt;
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    QByteArray text = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return std::nullopt;
+    return text;
 }
 
-// The value as the profile functions hand it out: one pair of enclosing quotes taken away,
-// and at most MaxTextLength characters (one byte each in Windows-1251).
+// The file's text for a read; a file that cannot be read reads as empty.
+QByteArray load(const QString &path)
+{
+    return readRegular(path).value_or(QByteArray());
+}
+
+// The value as the profile functions hand it out: one pair of enclosing quotes taken away. The
+// callers cut it to MaxTextLength characters (one byte each in Windows-1251).
 std::optional<QByteArray> readValue(const QString &path, const QString &section, const QString &key)
 {
     const QByteArray text = load(path);
@@ -215,7 +236,13 @@ std::optional<QByteArray> readValue(const QString &path, const QString &section,
     QByteArrayView value = line->value;
     if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0])
         value = value.sliced(1, value.size() - 2);
-    return value.first(std::min<qsizetype>(value.size(), ProfileFile::MaxTextLength)).toByteArray();
+    return value.toByteArray();
+}
+
+// The first MaxTextLength bytes of a value, for reading a number.
+QByteArrayView cut(const QByteArray &value)
+{
+    return QByteArrayView(value).first(std::min<qsizetype>(value.size(), ProfileFile::MaxTextLength));
 }
 
 // Decimal with an optional sign, or hexadecimal after "0x", "0X" or "$" (up to 32 bits, taken
@@ -275,11 +302,22 @@ std::optional<double> parseFloat(QByteArrayView s)
 
 // Text for one line of the file: a line break inside it would split the line and let the
 // rest of the text pose as other keys or sections.
-QByteArray lineText(const QString &text)
+QByteArray oneLine(QByteArray bytes)
 {
-    QByteArray bytes = toCp1251(text);
     bytes.replace('\r', ' ').replace('\n', ' ');
     return bytes;
+}
+
+// A section or key name as the file holds it.
+QByteArray nameText(const QString &name)
+{
+    return oneLine(toCp1251(name));
+}
+
+// A value as the file holds it: Windows-1251, or marked UTF-8 where the code page lacks a letter.
+QByteArray valueText(const QString &value)
+{
+    return oneLine(toStoredText(value));
 }
 
 // The file's text for a write. A file that exists but cannot be read is refused, so that a
@@ -289,23 +327,51 @@ QByteArray loadForWrite(const QString &path)
     const QFileInfo info(path);
     if (!info.exists() && !info.isSymLink())
         return {};
-    QFile file(path);
-    if (!info.isFile() || !file.open(QIODevice::ReadOnly))
+    std::optional<QByteArray> text = readRegular(path);
+    if (!text)
         throw ProfileWriteError(path);
-    return file.readAll();
+    return *std::move(text);
 }
 
-// Every change reads the whole file, edits it and puts it back; two at once from this process
-// would each put back a text without the other's change. They go one at a time.
+// Every change reads the whole file, edits it and puts it back; two at once would each put
+// back a text without the other's change. Within the process they go one at a time here...
 std::mutex &writeMutex()
 {
     static std::mutex mutex;
     return mutex;
 }
 
-// Replaces the file with text through a temporary file beside it and a rename, so that the old
-// file stays whole until the new one is complete. A file without any write permission counts
-// as read-only, as the read-only attribute does on Windows, even for the superuser.
+// ... and across processes under an flock on the folder of the file that is replaced. The
+// folder, not the file: the rename puts a new file under the name, and a lock on the old one
+// would no longer keep anyone out; a lock file of our own would litter the user's folders.
+class FolderLock {
+public:
+    explicit FolderLock(const QString &path)
+    {
+        const QString folder = QFileInfo(replacementTarget(path)).absolutePath();
+        m_fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (m_fd < 0)
+            throw ProfileWriteError(path);
+        int rc;
+        do
+            rc = ::flock(m_fd, LOCK_EX);
+        while (rc != 0 && errno == EINTR);
+        if (rc != 0) {
+            ::close(m_fd);
+            throw ProfileWriteError(path);
+        }
+    }
+    ~FolderLock() { ::close(m_fd); } // the lock goes with the descriptor
+    FolderLock(const FolderLock &) = delete;
+    FolderLock &operator=(const FolderLock &) = delete;
+
+private:
+    int m_fd = -1;
+};
+
+// Replaces the file with text (atomic_file.h), so that the old file stays whole until the new
+// one is complete and on the disk. A file without any write permission counts as read-only, as
+// the read-only attribute does on Windows, even for the superuser.
 void save(const QString &path, const QByteArray &before, const QByteArray &after)
 {
     const QFileInfo info(path);
@@ -314,60 +380,119 @@ void save(const QString &path, const QByteArray &before, const QByteArray &after
     constexpr auto writeBits = QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
     if (info.exists() && (!info.isWritable() || !(info.permissions() & writeBits)))
         throw ProfileWriteError(path);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(after) != after.size() || !file.commit())
+    if (!replaceFile(path, after).isEmpty())
         throw ProfileWriteError(path);
 }
 
-QByteArray withValue(const QByteArray &text, const QString &section, const QString &key, const QByteArray &value)
+// A write of a batch: section and key as asked for, the value as the file will hold it.
+struct Write {
+    const QString *section;
+    const QString *key;
+    const QByteArray *value;
+};
+
+// Makes a run of writes in one pass over the text, with the result of making them one by one:
+// a key present has its value replaced in place, a new key goes after the last key of the
+// first section of its name, a new section at the end of the file; a key written twice holds
+// the later value. One pass keeps a save of a thousand keys from rescanning the file a
+// thousand times.
+QByteArray withValues(const QByteArray &text, const std::vector<Write> &writes)
 {
-    const Name sectionName(section);
-    const Name keyName(key);
-    bool sectionFound = false;
-    std::optional<Line> found;
-    std::optional<Line> lastKey;
-    qsizetype insertAt = 0;
+    struct Added {
+        QByteArray key, value;
+    };
+    struct Section {
+        qsizetype lastKey = -1;             // line after which new keys go (the header at first)
+        QHash<QByteArray, qsizetype> keys;  // folded key name: its line
+        QHash<QByteArray, qsizetype> added; // folded key name: its place in adds
+        std::vector<Added> adds;
+        QByteArray header;                  // new sections: their name as written
+    };
+
+    std::vector<Line> lines;
+    QHash<QByteArray, qsizetype> sectionIndex; // folded name: place in sections
+    std::vector<Section> sections;
     {
         Scanner scanner(text);
         Line line;
-        bool inside = false;
-        while (!found && scanner.next(line)) {
+        Section *current = nullptr;
+        while (scanner.next(line)) {
+            const qsizetype index = qsizetype(lines.size());
+            lines.push_back(line);
             if (line.kind == Line::Section) {
-                if (inside)
-                    break;
-                inside = sectionName.matches(line.name);
-                if (inside) {
-                    sectionFound = true;
-                    lastKey = line;
+                const QByteArray name = folded(line.name);
+                current = nullptr;
+                if (!sectionIndex.contains(name)) { // only the first section of a name counts
+                    sectionIndex.insert(name, qsizetype(sections.size()));
+                    sections.push_back({});
+                    current = &sections.back();
+                    current->lastKey = index;
                 }
-            } else if (inside && line.kind == Line::Key) {
-                lastKey = line;
-                if (keyName.matches(line.name))
-                    found = line;
+            } else if (current && line.kind == Line::Key) {
+                current->lastKey = index;
+                const QByteArray name = folded(line.name);
+                if (!current->keys.contains(name)) // the first of a name counts
+                    current->keys.insert(name, index);
             }
         }
     }
-    if (found) {
-        if (found->value == QByteArrayView(value))
-            return text;
-        QByteArray out = text;
-        out.replace(found->equals + 1, found->contentEnd - found->equals - 1, value);
-        return out;
+    const qsizetype existing = qsizetype(sections.size());
+
+    QHash<qsizetype, QByteArray> replaced; // line: its new value
+    for (const Write &w : writes) {
+        const Name sectionName(*w.section);
+        auto s = sectionIndex.constFind(sectionName.key());
+        if (s == sectionIndex.cend()) {
+            s = sectionIndex.insert(sectionName.key(), qsizetype(sections.size()));
+            sections.push_back({});
+            sections.back().header = '[' + nameText(*w.section) + ']';
+        }
+        Section &section = sections[size_t(*s)];
+        const Name keyName(*w.key);
+        if (const auto k = section.keys.constFind(keyName.key()); k != section.keys.cend()) {
+            if (lines[size_t(*k)].value != QByteArrayView(*w.value) || replaced.contains(*k))
+                replaced.insert(*k, *w.value);
+        } else if (const auto a = section.added.constFind(keyName.key()); a != section.added.cend()) {
+            section.adds[size_t(*a)].value = *w.value;
+        } else {
+            section.added.insert(keyName.key(), qsizetype(section.adds.size()));
+            section.adds.push_back({nameText(*w.key), *w.value});
+        }
     }
-    QByteArray out = text;
-    QByteArray added;
-    if (sectionFound) {
-        insertAt = lastKey->next;
-        if (!lastKey->hasLineEnd())
-            added += LineEnd;
-    } else {
-        insertAt = text.size();
-        if (!text.isEmpty() && !text.endsWith('\n'))
-            added += LineEnd;
-        added += '[' + lineText(section) + ']' + LineEnd;
+
+    std::vector<const Section *> addAfter(lines.size(), nullptr);
+    for (qsizetype i = 0; i < existing; ++i) {
+        if (!sections[size_t(i)].adds.empty())
+            addAfter[size_t(sections[size_t(i)].lastKey)] = &sections[size_t(i)];
     }
-    added += lineText(key) + '=' + value + LineEnd;
-    out.insert(insertAt, added);
+    const auto appendKeys = [](QByteArray &out, const Section &section) {
+        for (const Added &a : section.adds)
+            out += a.key + '=' + a.value + LineEnd;
+    };
+
+    QByteArray out;
+    out.reserve(text.size() + text.size() / 8 + 1024);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const Line &line = lines[i];
+        if (const auto r = replaced.constFind(qsizetype(i)); r != replaced.cend()) {
+            out.append(text.constData() + line.start, line.equals + 1 - line.start);
+            out += *r;
+            out.append(text.constData() + line.contentEnd, line.next - line.contentEnd);
+        } else {
+            out.append(text.constData() + line.start, line.next - line.start);
+        }
+        if (addAfter[i]) {
+            if (!line.hasLineEnd())
+                out += LineEnd;
+            appendKeys(out, *addAfter[i]);
+        }
+    }
+    for (size_t i = size_t(existing); i < sections.size(); ++i) {
+        if (!out.isEmpty() && !out.endsWith('\n') && !out.endsWith('\r'))
+            out += LineEnd;
+        out += sections[i].header + LineEnd;
+        appendKeys(out, sections[i]);
+    }
     return out;
 }
 
@@ -396,13 +521,19 @@ ProfileFile::ProfileFile(QString path)
 QString ProfileFile::readString(const QString &section, const QString &key, const QString &def) const
 {
     const std::optional<QByteArray> value = readValue(m_path, section, key);
-    return value ? fromCp1251(*value) : def;
+    if (value)
+        return fromStoredText(*value).left(MaxTextLength);
+    // The Windows call drops the trailing blanks of a default as it hands it out.
+    qsizetype end = def.size();
+    while (end > 0 && def.at(end - 1) == QLatin1Char(' '))
+        --end;
+    return def.left(std::min<qsizetype>(end, MaxTextLength));
 }
 
 int ProfileFile::readInteger(const QString &section, const QString &key, int def) const
 {
     const std::optional<QByteArray> value = readValue(m_path, section, key);
-    const std::optional<int> number = value ? parseInteger(*value) : std::nullopt;
+    const std::optional<int> number = value ? parseInteger(cut(*value)) : std::nullopt;
     return number.value_or(def);
 }
 
@@ -414,30 +545,47 @@ bool ProfileFile::readBool(const QString &section, const QString &key, bool def)
 double ProfileFile::readFloat(const QString &section, const QString &key, double def) const
 {
     const std::optional<QByteArray> value = readValue(m_path, section, key);
-    const std::optional<double> number = value ? parseFloat(*value) : std::nullopt;
+    const std::optional<double> number = value ? parseFloat(cut(*value)) : std::nullopt;
     return number.value_or(def);
+}
+
+// Each single change is a batch of one.
+template <typename Change>
+void changeNow(const QString &path, Change change)
+{
+    ProfileBatch batch(path);
+    change(batch);
+    batch.commit();
 }
 
 void ProfileFile::writeString(const QString &section, const QString &key, const QString &value)
 {
-    const std::lock_guard guard(writeMutex());
-    const QByteArray before = loadForWrite(m_path);
-    save(m_path, before, withValue(before, section, key, lineText(value)));
+    changeNow(m_path, [&](ProfileBatch &b) { b.writeString(section, key, value); });
 }
 
 void ProfileFile::writeInteger(const QString &section, const QString &key, int value)
 {
-    writeString(section, key, QString::number(value));
+    changeNow(m_path, [&](ProfileBatch &b) { b.writeInteger(section, key, value); });
 }
 
 void ProfileFile::writeBool(const QString &section, const QString &key, bool value)
 {
-    writeString(section, key, value ? QStringLiteral("1") : QStringLiteral("0"));
+    changeNow(m_path, [&](ProfileBatch &b) { b.writeBool(section, key, value); });
 }
 
 void ProfileFile::writeFloat(const QString &section, const QString &key, double value)
 {
-    writeString(section, key, QString::number(value, 'g', 15));
+    changeNow(m_path, [&](ProfileBatch &b) { b.writeFloat(section, key, value); });
+}
+
+void ProfileFile::eraseSection(const QString &section)
+{
+    changeNow(m_path, [&](ProfileBatch &b) { b.eraseSection(section); });
+}
+
+void ProfileFile::deleteKey(const QString &section, const QString &key)
+{
+    changeNow(m_path, [&](ProfileBatch &b) { b.deleteKey(section, key); });
 }
 
 bool ProfileFile::sectionExists(const QString &section) const
@@ -491,34 +639,92 @@ QStringList ProfileFile::readSections() const
     return sections;
 }
 
-void ProfileFile::eraseSection(const QString &section)
+// --- Batches ---
+
+ProfileBatch::ProfileBatch(QString path)
+    : m_path(std::move(path))
 {
-    const std::lock_guard guard(writeMutex());
-    const QByteArray before = loadForWrite(m_path);
-    const Name name(section);
-    bool erasing = false;
-    save(m_path, before, without(before, [&](const Line &line) {
-        if (line.kind == Line::Section)
-            erasing = name.matches(line.name);
-        return erasing;
-    }));
 }
 
-void ProfileFile::deleteKey(const QString &section, const QString &key)
+void ProfileBatch::writeString(const QString &section, const QString &key, const QString &value)
 {
-    const std::lock_guard guard(writeMutex());
-    const QByteArray before = loadForWrite(m_path);
-    const Name sectionName(section);
-    const Name keyName(key);
-    bool inside = false;
-    bool passed = false; // only the first section of that name counts
-    save(m_path, before, without(before, [&](const Line &line) {
-        if (line.kind == Line::Section) {
-            passed = passed || inside;
-            inside = !passed && sectionName.matches(line.name);
+    m_edits.push_back({Edit::Write, section, key, valueText(value)});
+}
+
+void ProfileBatch::writeInteger(const QString &section, const QString &key, int value)
+{
+    writeString(section, key, QString::number(value));
+}
+
+void ProfileBatch::writeBool(const QString &section, const QString &key, bool value)
+{
+    writeString(section, key, value ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+void ProfileBatch::writeFloat(const QString &section, const QString &key, double value)
+{
+    writeString(section, key, QString::number(value, 'g', 15));
+}
+
+void ProfileBatch::eraseSection(const QString &section)
+{
+    m_edits.push_back({Edit::EraseSection, section, {}, {}});
+}
+
+void ProfileBatch::deleteKey(const QString &section, const QString &key)
+{
+    m_edits.push_back({Edit::DeleteKey, section, key, {}});
+}
+
+QByteArray ProfileBatch::applied(const QByteArray &text, const std::vector<Edit> &edits)
+{
+    QByteArray out = text;
+    std::vector<Write> writes;
+    const auto flushWrites = [&] {
+        if (!writes.empty())
+            out = withValues(out, writes);
+        writes.clear();
+    };
+    for (const Edit &edit : edits) {
+        if (edit.kind == Edit::Write) {
+            writes.push_back({&edit.section, &edit.key, &edit.value});
+            continue;
         }
-        return inside && line.kind == Line::Key && keyName.matches(line.name);
-    }));
+        flushWrites();
+        const Name sectionName(edit.section);
+        if (edit.kind == Edit::EraseSection) {
+            bool erasing = false;
+            out = without(out, [&](const Line &line) {
+                if (line.kind == Line::Section)
+                    erasing = sectionName.matches(line.name);
+                return erasing;
+            });
+        } else {
+            const Name keyName(edit.key);
+            bool inside = false;
+            bool passed = false; // only the first section of that name counts
+            out = without(out, [&](const Line &line) {
+                if (line.kind == Line::Section) {
+                    passed = passed || inside;
+                    inside = !passed && sectionName.matches(line.name);
+                }
+                return inside && line.kind == Line::Key && keyName.matches(line.name);
+            });
+        }
+    }
+    flushWrites();
+    return out;
+}
+
+void ProfileBatch::commit()
+{
+    const std::vector<Edit> edits = std::exchange(m_edits, {});
+    if (edits.empty())
+        return;
+    const std::lock_guard guard(writeMutex());
+    const FolderLock lock(m_path);
+    const QByteArray before = loadForWrite(m_path);
+    save(m_path, before, applied(before, edits));
 }
 
 } // namespace platform

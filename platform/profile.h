@@ -3,8 +3,10 @@
 // settings, project and calibration files rely on.
 //
 // - Section and key names match without regard to letter case.
-// - Files are Windows-1251 with CR LF line ends; LF alone reads the same.
-// - A missing key gives the caller's default; a key present with an empty value reads empty.
+// - Files are Windows-1251 with CR LF line ends; LF alone or CR alone ends a line too, wherever
+//   it stands (also in a file whose other lines end in CR LF).
+// - A missing key gives the caller's default, without its trailing blanks; a key present with an
+//   empty value reads empty.
 // - Texts read at most 2047 characters.
 // - Keys and values are read without surrounding blanks; a value in a pair of matching double or
 //   single quotes reads without them. Lines starting with ";" are comments.
@@ -13,20 +15,28 @@
 // - Floats read as decimal text with "." as separator and an optional exponent ("12.5",
 //   "-1e3"); anything else gives the default. writeFloat writes the shortest such text with at
 //   most 15 significant digits ("1000", "12.5").
+// - A value that Windows-1251 cannot hold (a path with "É") is written as UTF-8 behind a
+//   byte-order mark and reads back as it was (codepage.h, toStoredText); every other value is
+//   written as the Windows call writes it.
 // - A value written with a line break in it has the break replaced by a blank, so that a value
 //   can never add lines of its own.
 // - Where a section or key stands twice, the first one counts.
 // - A write replaces the value in place and keeps every other line byte for byte; a new key goes
 //   at the end of its section, a new section at the end of the file.
-// - Every write is atomic (a temporary file beside the target, then rename), so a crash or a
-//   full disk never leaves a truncated file. A refused write throws ProfileWriteError with the
-//   text "Unable to write to <path>"; what was written before stays written.
-// - Every call reads the file as it is on disk now; no state is kept between calls. Writes from
-//   the threads of one process go one at a time, so none loses another's change.
+// - Every change is a read, an edit and an atomic replacement of the whole file (atomic_file.h):
+//   a crash or a full disk never leaves a truncated file. A refused write throws
+//   ProfileWriteError with the text "Unable to write to <path>", and the file stays as it was.
+// - The read-modify-write is locked against every thread and every process that writes a
+//   profile file in that folder (an flock on the folder), so two programs saving at once lose
+//   none of each other's keys. Readers need no lock: they see the old file or the new one.
+// - ProfileBatch gathers many changes and makes them in one replacement of the file, so that a
+//   save of many keys is one rename that other readers see whole or not at all.
+// - Every call reads the file as it is on disk now; no state is kept between calls.
 #include <QString>
 #include <QStringList>
 
 #include <stdexcept>
+#include <vector>
 
 namespace platform {
 
@@ -52,6 +62,7 @@ public:
     bool readBool(const QString &section, const QString &key, bool def) const;
     double readFloat(const QString &section, const QString &key, double def) const;
 
+    // Each write, erase and delete is a batch of its own (one replacement of the file).
     void writeString(const QString &section, const QString &key, const QString &value);
     void writeInteger(const QString &section, const QString &key, int value);
     void writeBool(const QString &section, const QString &key, bool value);
@@ -71,6 +82,39 @@ public:
 
 private:
     QString m_path;
+};
+
+// Changes to one profile file, gathered and then made together by commit(): one locked read,
+// the changes applied in the order given (with the same result as one call each), and one
+// replacement of the file. Nothing is read or locked before commit().
+class ProfileBatch {
+public:
+    explicit ProfileBatch(QString path);
+    const QString &fileName() const { return m_path; }
+
+    void writeString(const QString &section, const QString &key, const QString &value);
+    void writeInteger(const QString &section, const QString &key, int value);
+    void writeBool(const QString &section, const QString &key, bool value);
+    void writeFloat(const QString &section, const QString &key, double value);
+    void eraseSection(const QString &section);
+    void deleteKey(const QString &section, const QString &key);
+
+    // Makes the changes; throws ProfileWriteError and leaves the file as it was when refused.
+    // The batch is empty afterwards, also when refused.
+    void commit();
+
+private:
+    struct Edit {
+        enum Kind { Write, EraseSection, DeleteKey };
+        Kind kind;
+        QString section;
+        QString key;
+        QByteArray value; // writes: the bytes as they go into the file
+    };
+    static QByteArray applied(const QByteArray &text, const std::vector<Edit> &edits);
+
+    QString m_path;
+    std::vector<Edit> m_edits;
 };
 
 } // namespace platform

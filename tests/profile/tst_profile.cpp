@@ -2,8 +2,11 @@
 // caller reads back, and the bytes the file holds afterwards.
 #include "platform/codepage.h"
 #include "platform/profile.h"
+#include "tests/support/rename_counter.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QProcess>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -13,10 +16,12 @@
 #include <csignal>
 #include <memory>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <thread>
 #include <vector>
 #include <unistd.h>
 
+using platform::ProfileBatch;
 using platform::ProfileFile;
 using platform::ProfileWriteError;
 using platform::toCp1251;
@@ -429,6 +434,137 @@ private slots:
                 QCOMPARE(ini.readInteger(section, QStringLiteral("Key%1").arg(k), -1), k);
         }
         QVERIFY(fileBytes(m_path).startsWith("; kept\r\n[Other]\r\nA=1\r\n"));
+    }
+
+    // As the Windows call reads: a lone CR ends a line wherever it stands, also among CR LF
+    // lines, and a replaced value keeps the CR that ends its line.
+    void loneCarriageReturnsEndLines()
+    {
+        putFile(m_path, "[A]\r\nOne=1\rTwo=2\r\n[B]\rThree=3\r\r\nFour=4\n\rFive=5");
+        ProfileFile ini(m_path);
+        QCOMPARE(ini.readInteger("A", "One", 0), 1);
+        QCOMPARE(ini.readInteger("A", "Two", 0), 2);
+        QCOMPARE(ini.readInteger("B", "Three", 0), 3);
+        QCOMPARE(ini.readInteger("B", "Four", 0), 4);
+        QCOMPARE(ini.readInteger("B", "Five", 0), 5);
+        QCOMPARE(ini.readSection("A"), QStringList({"One", "Two"}));
+        ini.writeInteger("A", "One", 10);
+        ini.writeInteger("B", "Three", 30);
+        ini.writeInteger("B", "Six", 6);
+        QCOMPARE(fileBytes(m_path), QByteArray("[A]\r\nOne=10\rTwo=2\r\n[B]\rThree=30\r\r\nFour=4\n\rFive=5\r\nSix=6\r\n"));
+    }
+
+    void defaultsLoseTheirTrailingBlanks()
+    {
+        ProfileFile ini(m_path);
+        QCOMPARE(ini.readString("S", "K", "  path with blanks  "), QString("  path with blanks"));
+        QCOMPARE(ini.readString("S", "K", "   "), QString());
+        QCOMPARE(ini.readString("S", "K", "tab\t"), QString("tab\t"));
+        // A value present keeps what the file holds inside its quotes.
+        putFile(m_path, "[S]\r\nK=\"x  \"\r\n");
+        QCOMPARE(ini.readString("S", "K", "d "), QString("x  "));
+    }
+
+    // A value with letters that Windows-1251 lacks comes back as it was; one it holds is
+    // written as Windows writes it.
+    void textsOutsideWindows1251SurviveTheRoundTrip()
+    {
+        ProfileFile ini(m_path);
+        const QString french = QStringLiteral("/home/ünal/Électricité/projet.prj");
+        const QString mixed = QStringLiteral("Цех №3 — 日本 🙂");
+        ini.writeString("Program Settings", "ProjectFileName", french);
+        ini.writeString("Program Settings", "SaveDir", mixed);
+        ini.writeString("Program Settings", "Plain", QStringLiteral("Проект №1"));
+        QCOMPARE(ini.readString("Program Settings", "ProjectFileName", "-"), french);
+        QCOMPARE(ini.readString("Program Settings", "SaveDir", "-"), mixed);
+        const QByteArray bytes = fileBytes(m_path);
+        QVERIFY(bytes.contains("\r\nPlain=\xCF\xF0\xEE\xE5\xEA\xF2 \xB9\x31\r\n"));
+        QVERIFY(bytes.contains("\r\nProjectFileName=\xEF\xBB\xBF/home/\xC3\xBCnal/"));
+        // Windows-1251 text that merely starts like the mark is not taken for UTF-8.
+        putFile(m_path, "[S]\r\nK=\xEF\xBB\xBF\xCF\xF0\r\n");
+        QCOMPARE(ini.readString("S", "K", "-"), QStringLiteral("п»їПр"));
+    }
+
+    // A batch makes its changes in order with the result of one call each, and replaces the
+    // file once; a thousand keys take one pass.
+    void batchIsOneReplacement()
+    {
+        const QByteArray start = "; head\r\n[Old]\r\nA=1\r\n[Keep]\r\nX=1\r\nY=2\r\n; tail of Keep\r\n[Drop]\r\nZ=1\r\n";
+        const QString single = m_dir->filePath("single.ini");
+        putFile(m_path, start);
+        putFile(single, start);
+        const auto changes = [](auto &ini) {
+            ini.writeInteger("Keep", "Y", 20);
+            ini.writeString("New", "First", "1");
+            ini.writeInteger("keep", "Added", 3);
+            ini.eraseSection("Drop");
+            ini.writeString("NEW", "Second", "2");
+            ini.deleteKey("Keep", "X");
+            ini.writeInteger("Keep", "Y", 21);
+            ini.writeInteger("Keep", "Added", 4);
+            ini.writeFloat("Drop", "Again", 1.5);
+        };
+        ProfileFile one(single);
+        changes(one);
+
+        support::RenameCounter renames(m_dir->path(), QFileInfo(m_path).fileName());
+        QVERIFY(renames.isValid());
+        ProfileBatch batch(m_path);
+        changes(batch);
+        QCOMPARE(fileBytes(m_path), start); // nothing before the commit
+        batch.commit();
+        QCOMPARE(fileBytes(m_path), fileBytes(single));
+        QCOMPARE(fileBytes(m_path), QByteArray("; head\r\n[Old]\r\nA=1\r\n[Keep]\r\nY=21\r\nAdded=4\r\n; tail of Keep\r\n"
+                                               "[New]\r\nFirst=1\r\nSecond=2\r\n[Drop]\r\nAgain=1.5\r\n"));
+        const auto counts = renames.take();
+        QCOMPARE(counts.renames, 1);
+        QCOMPARE(counts.inPlaceWrites, 0);
+
+        ProfileBatch sensors(m_path);
+        for (int i = 0; i < 1000; ++i)
+            sensors.writeString(QStringLiteral("Sensor%1").arg(i % 7), QStringLiteral("Name%1").arg(i), QString::number(i * 3));
+        sensors.commit();
+        QCOMPARE(renames.take().renames, 1);
+        ProfileFile ini(m_path);
+        QCOMPARE(ini.readSection("Sensor3").size(), 143);
+        QCOMPARE(ini.readInteger("Sensor5", "Name999", -1), 2997);
+        QCOMPARE(ini.readInteger("Keep", "Y", -1), 21);
+        batch.commit(); // empty now: nothing happens
+        QCOMPARE(renames.take().renames, 0);
+    }
+
+    // Two programs writing one file at once, a key at a time: no key of either is lost.
+    void twoProcessesLoseNoKeys()
+    {
+        putFile(m_path, "[Other]\r\nA=1\r\n");
+        const QString writer = QCoreApplication::applicationDirPath() + "/profile_writer";
+        constexpr int kKeys = 500;
+        QProcess first, second;
+        first.start(writer, {m_path, "First", QString::number(kKeys)});
+        second.start(writer, {m_path, "Second", QString::number(kKeys)});
+        QVERIFY(first.waitForFinished(100000));
+        QVERIFY(second.waitForFinished(100000));
+        QCOMPARE(first.exitCode(), 0);
+        QCOMPARE(second.exitCode(), 0);
+        ProfileFile ini(m_path);
+        for (const char *section : {"First", "Second"}) {
+            QCOMPARE(ini.readSection(section).size(), kKeys);
+            for (int k = 0; k < kKeys; ++k)
+                QCOMPARE(ini.readInteger(section, QStringLiteral("Key%1").arg(k), -1), k);
+        }
+        QCOMPARE(ini.readInteger("Other", "A", 0), 1);
+        QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList(QFileInfo(m_path).fileName()));
+    }
+
+    // A named pipe or a device is neither read (which would block) nor replaced.
+    void pipesAndDevicesAreNotFiles()
+    {
+        const QString fifo = m_dir->filePath("pipe.ini");
+        QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        QCOMPARE(ProfileFile(fifo).readString("S", "K", "def"), QString("def"));
+        QCOMPARE(refusal([&] { ProfileFile(fifo).writeString("S", "K", "v"); }), "Unable to write to " + fifo);
+        QVERIFY(QFileInfo(fifo).isFile() == false && QFileInfo(fifo).exists());
+        QCOMPARE(ProfileFile("/dev/zero").readString("S", "K", "def"), QString("def"));
     }
 
     void garbageFiles()

@@ -1,5 +1,7 @@
 #include "device_blocks.h"
 
+#include <cmath>
+
 #include <bit>
 #include <limits>
 #include <type_traits>
@@ -30,6 +32,15 @@ void SetFloat(std::span<std::uint8_t> bytes, std::size_t offset, float value)
     const auto raw = std::bit_cast<std::uint32_t>(value);
     for (std::size_t i = 0; i < 4; ++i)
         bytes[offset + i] = static_cast<std::uint8_t>(raw >> (8 * i));
+}
+
+std::optional<float> ToSingle(double value)
+{
+    // Halfway between the largest float and 2^128: from there on the nearest float is infinity.
+    constexpr double Overflow = 0x1.ffffffp127;
+    if (!(std::fabs(value) < Overflow))
+        return std::nullopt;
+    return static_cast<float>(value);
 }
 
 } // namespace device_bytes

@@ -9,6 +9,7 @@
 // setup bytes are left to the caller.
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 // Calibration block: seven floats, 28 bytes at EEPROM 6.
@@ -74,4 +75,8 @@ std::uint16_t Word(std::span<const std::uint8_t> bytes, std::size_t offset);
 void SetWord(std::span<std::uint8_t> bytes, std::size_t offset, std::uint16_t value);
 float Float(std::span<const std::uint8_t> bytes, std::size_t offset);
 void SetFloat(std::span<std::uint8_t> bytes, std::size_t offset, float value);
+// The 32-bit float that a number rounds to; nothing for a number that rounds beyond the
+// largest float (to infinity) and for infinities and NaN. 3.40282347E38, the largest float as
+// texts show it, is a little above it and still rounds to it.
+std::optional<float> ToSingle(double value);
 } // namespace device_bytes

@@ -49,17 +49,19 @@ void ShowFloat(QLineEdit *edit, float value)
 }
 
 // A float field's text as a number: optional blanks around, sign, digits with "." as the
-// separator, optional exponent; it must fit a 32-bit float. Anything else (an empty field,
-// "NAN", "1,5", "1e39") throws TConvertError naming the text.
+// separator, optional exponent; it must round to a finite 32-bit float ("3.40282347E38", the
+// largest as the form shows it, does). Anything else (an empty field, "NAN", "1,5", "1e39")
+// throws TConvertError naming the text.
 float FieldFloat(const QLineEdit *edit)
 {
     static const QRegularExpression number(QStringLiteral("^\\s*[+-]?(\\d+\\.?\\d*|\\.\\d+)([eE][+-]?\\d+)?\\s*$"));
     const QString text = edit->text();
     bool ok = number.match(text).hasMatch();
     const double value = ok ? text.trimmed().toDouble(&ok) : 0.0;
-    if (!ok || !std::isfinite(value) || std::fabs(value) > double(FLT_MAX))
+    const std::optional<float> single = ok ? device_bytes::ToSingle(value) : std::nullopt;
+    if (!single)
         throw TConvertError(text, TConvertError::Float);
-    return static_cast<float>(value);
+    return *single;
 }
 
 // A list shows a code by its item; a code without an item leaves the list without a selection.

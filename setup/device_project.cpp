@@ -4,8 +4,11 @@
 #include "filedialog_u.h"
 #include "main_u.h"
 #include "platform/profile.h"
+#include "platform/user_file.h"
 #include "prgctrl_u.h"
 #include "prjctrl_u.h"
+
+#include <QFileInfo>
 
 #include <array>
 #include <cfloat>
@@ -86,7 +89,14 @@ QString TDevice::FloatToText(double value)
 
 std::int32_t TDevice::SaveToProject(const QString &fileName)
 {
-    platform::ProfileFile ini(fileName);
+    platform::ProfileBatch ini(fileName);
+    const std::int32_t result = SaveToProject(ini);
+    ini.commit();
+    return result;
+}
+
+std::int32_t TDevice::SaveToProject(platform::ProfileBatch &ini)
+{
     TakeParams();
     for (int type = CRCBlockType; type <= ADCBlockType; ++type) {
         QString text;
@@ -114,9 +124,10 @@ std::int32_t TDevice::LoadFromProject(const QString &fileName)
 
 void TDevice::WriteCalibrationFile(const QString &fileName, const TCalibration &calibration)
 {
-    platform::ProfileFile ini(fileName);
+    platform::ProfileBatch ini(fileName);
     for (const TCoefficient &c : Coefficients)
         ini.writeString(CalibrationSection, QLatin1String(c.Key), FloatToText(calibration.*c.Field));
+    ini.commit();
 }
 
 TCalibration TDevice::ReadCalibrationFile(const QString &fileName)
@@ -124,9 +135,9 @@ TCalibration TDevice::ReadCalibrationFile(const QString &fileName)
     const platform::ProfileFile ini(fileName);
     TCalibration calibration;
     for (const TCoefficient &c : Coefficients) {
-        // Absent, empty, not a number or beyond a 32-bit float: 0.
+        // Absent, empty, not a number or rounding beyond a 32-bit float: 0.
         const double value = ini.readFloat(CalibrationSection, QLatin1String(c.Key), 0.0);
-        calibration.*c.Field = std::fabs(value) <= double(FLT_MAX) ? float(value) : 0.0f;
+        calibration.*c.Field = device_bytes::ToSingle(value).value_or(0.0f);
     }
     return calibration;
 }
@@ -146,6 +157,9 @@ std::int32_t TDevice::LoadCalibrationFile()
     const QString fileName = ChooseFile(FForm, &TfMain::CalibOpenDialog);
     if (fileName.isEmpty())
         return 0;
+    // A pipe or a device would read as a file of zeros: refused (UserFileError) instead.
+    if (QFileInfo::exists(fileName))
+        platform::requireRegularFile(fileName);
     ReadCalibrationFile(fileName).ToBytes(CalibBlock);
     ShowParams();
     return 0;

@@ -13,11 +13,12 @@
 #include "main_u.h"
 #include "prgctrl_u.h"
 #include "prjctrl_u.h"
+#include "platform/atomic_file.h"
+#include "platform/user_file.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <array>
@@ -183,6 +184,25 @@ void MergePart(TParamsBytes &target, const TParamsBytes &source, bool relays)
     }
 }
 
+// The calibration and parameter blocks as the model holds them, copied on the window thread:
+// the window thread changes the model (a calibration file loaded, the project saved), so a
+// worker never reads the blocks itself. Taken under the link lock, the copy is what gets
+// written and what the CRC words are computed from, whatever changes while the worker waits.
+struct TModelCopy {
+    std::array<std::uint8_t, TDevice::CalibBlockLength> Calib{};
+    TParamsBytes Params{};
+};
+
+TModelCopy CopyModel(TDevice &device)
+{
+    const auto copy = RunOnWindowThread(
+        [&device] { return std::optional<TModelCopy>(TModelCopy{device.CalibBlock, device.ParamsBlock}); });
+    // Nothing when the window thread is gone (the program is closing): nothing is written.
+    if (!copy)
+        throw TOperationError{QStringLiteral("Операция прервана: программа закрывается.")};
+    return *copy;
+}
+
 std::int32_t ReadParamsPart(TDevice &device, bool relays)
 {
     TParamsBytes model{};
@@ -214,7 +234,6 @@ std::int32_t ReadParamsPart(TDevice &device, bool relays)
 
 std::int32_t WriteParamsPart(TDevice &device, bool relays)
 {
-    TParamsBytes model{};
     return RunTransfer(
         device,
         {relays ? QStringLiteral("Записать параметры реле в прибор?") : QStringLiteral("Записать параметры в прибор?"),
@@ -222,12 +241,12 @@ std::int32_t WriteParamsPart(TDevice &device, bool relays)
                 : QStringLiteral("Запись параметров прибора завершена."),
          [&] {
              device.TakeParams();
-             model = device.ParamsBlock;
              return true;
          },
          [&]() -> std::optional<QString> {
              // Read, put in the part that this write owns, write back: the other part stays
              // as the instrument holds it. Both passes share one gauge.
+             const TParamsBytes model = CopyModel(device).Params;
              constexpr int n = TDevice::ParamsBlockLength;
              TParamsBytes merged{};
              if (!ReadEEPROM(device, TDevice::ParamsAddress, merged, 0, 2 * n - 1))
@@ -235,8 +254,8 @@ std::int32_t WriteParamsPart(TDevice &device, bool relays)
              MergePart(merged, model, relays);
              if (!WriteEEPROM(device, TDevice::ParamsAddress, merged, n, 2 * n - 1))
                  return LinkError(device);
-             device.SetBlock(TDevice::ParamsBlockType, merged);
-             if (device.WriteCRC(2, device.BlockCRC(TDevice::ParamsBlockType)) != 0 || !WriteFinished(device))
+             RunOnWindowThread([&] { device.SetBlock(TDevice::ParamsBlockType, merged); });
+             if (device.WriteCRC(2, TDevice::BytesCRC(merged)) != 0 || !WriteFinished(device))
                  return LinkError(device);
              return std::nullopt;
          }});
@@ -277,18 +296,19 @@ std::int32_t TDevice::ReadAllSettings()
 
 std::int32_t TDevice::WriteAllSettings()
 {
-    std::array<std::uint8_t, CalibBlockLength + ParamsBlockLength> bytes{};
     return RunTransfer(
         *this, {QStringLiteral("Записать все настройки в прибор?"), QStringLiteral("Записть настроек завершена."),
-                [this, &bytes] {
+                [this] {
                     TakeParams();
-                    std::ranges::copy(CalibBlock, bytes.begin());
-                    std::ranges::copy(ParamsBlock, bytes.begin() + CalibBlockLength);
                     return true;
                 },
-                [this, &bytes]() -> std::optional<QString> {
+                [this]() -> std::optional<QString> {
+                    const TModelCopy model = CopyModel(*this);
+                    std::array<std::uint8_t, CalibBlockLength + ParamsBlockLength> bytes{};
+                    std::ranges::copy(model.Calib, bytes.begin());
+                    std::ranges::copy(model.Params, bytes.begin() + CalibBlockLength);
                     if (!WriteEEPROM(*this, CalibAddress, bytes, 0, int(bytes.size()) - 1)
-                        || WriteCRC(1, BlockCRC(CalibBlockType)) != 0 || WriteCRC(2, BlockCRC(ParamsBlockType)) != 0
+                        || WriteCRC(1, BytesCRC(model.Calib)) != 0 || WriteCRC(2, BytesCRC(model.Params)) != 0
                         || !WriteFinished(*this))
                         return LinkError(*this);
                     return std::nullopt;
@@ -323,9 +343,9 @@ std::int32_t TDevice::WriteCalibration()
                                    return true;
                                },
                                [this]() -> std::optional<QString> {
-                                   const auto bytes = CalibBlock;
+                                   const auto bytes = CopyModel(*this).Calib;
                                    if (!WriteEEPROM(*this, CalibAddress, bytes, 0, int(bytes.size()) - 1)
-                                       || WriteCRC(1, BlockCRC(CalibBlockType)) != 0 || !WriteFinished(*this))
+                                       || WriteCRC(1, BytesCRC(bytes)) != 0 || !WriteFinished(*this))
                                        return LinkError(*this);
                                    return std::nullopt;
                                }});
@@ -353,13 +373,13 @@ std::int32_t TDevice::SaveEEPROMToFile()
                     const auto image = std::span(EEPROMImage).first(EEPROMCopySize);
                     if (!ReadEEPROM(*this, 0, image, 0, EEPROMCopySize - 1))
                         return LinkError(*this);
-                    // Written beside and renamed over the old file: a failed write leaves the old one.
-                    QSaveFile file(fileName);
-                    if (!file.open(QIODevice::WriteOnly)
-                        || file.write(reinterpret_cast<const char *>(image.data()), EEPROMCopySize) != EEPROMCopySize
-                        || !file.commit())
+                    // Written beside and renamed over the old file: a failed write (a full disk)
+                    // leaves the old one as it was.
+                    const QString error = platform::replaceFile(
+                        fileName, QByteArrayView(reinterpret_cast<const char *>(image.data()), EEPROMCopySize));
+                    if (!error.isEmpty())
                         throw TOperationError{QStringLiteral("Не удалось записать файл \"%1\":\r%2")
-                                                  .arg(QDir::toNativeSeparators(fileName), file.errorString())};
+                                                  .arg(QDir::toNativeSeparators(fileName), error)};
                     return std::nullopt;
                 }});
 }
@@ -378,9 +398,13 @@ std::int32_t TDevice::LoadEEPROMFromFile()
              TProgramControl &control = *FForm->ProgramControl;
              control.SetSaveDir(FolderPart(fileName));
              const QString shownName = QDir::toNativeSeparators(fileName);
-             QFile file(fileName);
-             if (!file.open(QIODevice::ReadOnly))
-                 throw TOperationError{QStringLiteral("Не удалось открыть файл \"%1\":\r%2").arg(shownName, file.errorString())};
+             // Opened without waiting, and only a regular file: a pipe would block the worker.
+             QFile file;
+             try {
+                 platform::openRegularFile(file, fileName);
+             } catch (const platform::UserFileError &e) {
+                 throw TOperationError{UserFileMessage(e)};
+             }
              // The image bounds a copy: a longer file is refused before a byte of it is taken.
              if (file.size() >= qint64(EEPROMImage.size()))
                  throw TOperationError{QStringLiteral("Файл \"%1\" слишком велик: копия EEPROM может содержать не более %2 байт.")

@@ -122,10 +122,13 @@ std::int32_t TDevice::HexToBlock(int type, QStringView text)
 std::uint16_t TDevice::BlockCRC(int type) const
 {
     const auto block = Block(type);
-    if (block.empty())
-        return 0;
+    return block.empty() ? 0 : BytesCRC(block);
+}
+
+std::uint16_t TDevice::BytesCRC(std::span<const std::uint8_t> bytes)
+{
     std::uint16_t crc = 0;
-    if (EX_ArrayCRCWord(block.data(), static_cast<std::uint16_t>(block.size()), &crc) != 0)
+    if (EX_ArrayCRCWord(bytes.data(), static_cast<std::uint16_t>(bytes.size()), &crc) != 0)
         return 0;
     return crc;
 }

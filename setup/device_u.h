@@ -42,6 +42,9 @@
 #include <stdexcept>
 
 class TfMain;
+namespace platform {
+class ProfileBatch;
+}
 
 // A text that was to be read as a number and is not one. Text() is the text as it came;
 // Message() the user's message naming it.
@@ -163,6 +166,8 @@ public:
     // The CRC (EX_ArrayCRCWord) of the block; 0 when it cannot be computed (another type, or a
     // failing library call). Leaves LastError alone.
     std::uint16_t BlockCRC(int type) const;
+    // The same of any bytes.
+    static std::uint16_t BytesCRC(std::span<const std::uint8_t> bytes);
 
     // --- Link ---
     // The source of OpenPort()'s line settings (see TLinkSettings).
@@ -249,10 +254,14 @@ public:
     std::int32_t SearchPorts();
 
     // --- Project files and calibration files (device_project.cpp) ---
-    // Window thread, no lock. A refused write throws platform::ProfileWriteError (keys written
-    // before it stay); a form field that is not a number throws TConvertError from TakeParams.
+    // Window thread, no lock. Each file is written in one replacement; a refused write throws
+    // platform::ProfileWriteError and leaves the file as it was; a form field that is not a
+    // number throws TConvertError from TakeParams; a chosen file that is a pipe or a device
+    // throws platform::UserFileError.
     // Section "Device" of a project: TakeParams, then the four blocks as hexadecimal text. 0.
     std::int32_t SaveToProject(const QString &fileName);
+    // The same as part of a larger save, made when the caller commits the batch.
+    std::int32_t SaveToProject(platform::ProfileBatch &ini);
     // Section "Device" into the blocks (absent keys: zero blocks), then ShowParams; 0. The first
     // value of the wrong length ends it with -1: the blocks before it are loaded, the rest and
     // the form stay as they were. A value that is not hexadecimal throws TConvertError the same way.

@@ -119,7 +119,8 @@ public:
     // --- Program settings (program settings file) ---
     // 0; the settings that cannot be read take their defaults.
     int LoadProgramSettings(const QString &path);
-    // 0. A refused write throws platform::ProfileWriteError; what was written before stays.
+    // 0. All keys in one replacement of the file; a refused write throws
+    // platform::ProfileWriteError and the file stays as it was.
     int SaveProgramSettings(const QString &path);
     int ParseCommandLine();
     int ReopenLastProject();

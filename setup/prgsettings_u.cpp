@@ -70,7 +70,8 @@ int TProgramControl::LoadProgramSettings(const QString &path)
 
 int TProgramControl::SaveProgramSettings(const QString &path)
 {
-    platform::ProfileFile ini(path);
+    // One replacement of the file for all the keys.
+    platform::ProfileBatch ini(path);
     Ui::TfMain &ui = *FMain->ui;
 
     const Qt::WindowStates states = FMain->windowState();
@@ -91,6 +92,7 @@ int TProgramControl::SaveProgramSettings(const QString &path)
     ini.writeBool(Section, QStringLiteral("Confirmations"), ui.M1N3->isChecked());
     ini.writeBool(Section, QStringLiteral("FontStyle"), ui.M1N4->isChecked());
     ini.writeString(Section, QStringLiteral("SaveDir"), FSaveDir);
+    ini.commit();
     return 0;
 }
 

@@ -5,10 +5,13 @@
 #include "global_u.h"
 #include "main_u.h"
 #include "platform/profile.h"
+#include "platform/user_file.h"
 #include "ui_main_u.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -92,6 +95,15 @@ QPixmap StatePicture(int index)
 QString FolderPart(const QString &path)
 {
     return path.left(path.size() - FileNamePart(path).size());
+}
+
+QString UserFileMessage(const platform::UserFileError &e)
+{
+    const QString shown = QDir::toNativeSeparators(e.path());
+    if (e.kind() == platform::UserFileError::NotRegular)
+        return QStringLiteral("\"%1\" не является обычным файлом (это канал, устройство или папка): открыть его нельзя.")
+            .arg(shown);
+    return QStringLiteral("Не удалось открыть файл \"%1\":\r%2").arg(shown, e.reason());
 }
 
 TProjectControl::TProjectControl(TfMain *main) : FMain(main)
@@ -221,6 +233,10 @@ int TProjectControl::OpenProject()
     const QString chosen = Choose(FOpenDialog);
     if (chosen.isEmpty())
         return 0;
+    // A pipe or a device is refused (UserFileError) before it becomes the project; a missing
+    // file opens as a project of defaults.
+    if (QFileInfo::exists(chosen))
+        platform::requireRegularFile(chosen);
     SetChosenName(chosen);
     return LoadProject();
 }
@@ -246,12 +262,14 @@ int TProjectControl::SaveProjectAs()
         Ask(NoProjectNotice, mtInformation, mbCancel);
         return 0;
     }
-    // Every name is taken here, "noname.prj" too.
+    // Every name is taken here, "noname.prj" too, once the project is written under it.
     const QString chosen = Choose(FSaveDialog);
     if (chosen.isEmpty())
         return 0;
+    if (WriteProjectTo(chosen) != 0)
+        return -1;
     SetChosenName(chosen);
-    return WriteProject();
+    return 0;
 }
 
 int TProjectControl::CloseProject()
@@ -287,11 +305,15 @@ TProjectControl::TSaved TProjectControl::SaveModified(bool keepDir)
         Ask(NameRefusal, mtWarning, mbOK);
         return TSaved::NotWritten;
     }
+    // The name is the project's only once the file is written: a save refused during an
+    // exchange (or by the disk) leaves the caption and the stored name as they were.
+    if (WriteProjectTo(chosen) != 0)
+        return TSaved::NotWritten;
     if (keepDir)
         FMain->ProgramControl->SetProjectFileName(chosen);
     else
         SetChosenName(chosen);
-    return WriteProject() == 0 ? TSaved::Written : TSaved::NotWritten;
+    return TSaved::Written;
 }
 
 QString TProjectControl::Choose(TFileDialog *dialog)
@@ -315,6 +337,8 @@ bool TProjectControl::RunCommand(const std::function<void()> &command)
         error = e.text();
     } catch (const TConvertError &e) {
         error = e.Message();
+    } catch (const platform::UserFileError &e) {
+        error = UserFileMessage(e);
     }
     FMain->ProgramControl->ShowProgramMessage(true, error, mtError, mbOK);
     return false;
@@ -360,6 +384,11 @@ int TProjectControl::Load(TProjectState state)
 
 int TProjectControl::WriteProject()
 {
+    return WriteProjectTo(FMain->ProgramControl->ProjectFileName());
+}
+
+int TProjectControl::WriteProjectTo(const QString &fileName)
+{
     // A worker changes the blocks and the form only while it holds the link lock, and it holds
     // the lock whenever the exchange state says so, but for the pauses between the samples of a
     // loop. Without an exchange the save needs no lock; during one it takes the lock or, when a
@@ -373,13 +402,15 @@ int TProjectControl::WriteProject()
             return -1;
         }
     }
-    const QString fileName = FMain->ProgramControl->ProjectFileName();
     try {
         // The form goes into the model first, so a field that is not a number stops the save
-        // before anything is written rather than halfway through.
+        // before anything is written. Both sections go into the file in one replacement: a
+        // reader (or another copy of the program) sees the old project or the new one.
         FMain->Device->TakeParams();
-        WriteProjectSettings(fileName);
-        FMain->Device->SaveToProject(fileName);
+        platform::ProfileBatch ini(fileName);
+        WriteProjectSettings(ini);
+        FMain->Device->SaveToProject(ini);
+        ini.commit();
     } catch (...) {
         if (locked)
             link.unlock();
@@ -443,7 +474,14 @@ int TProjectControl::ReadProjectSettings(const QString &fileName)
 
 int TProjectControl::WriteProjectSettings(const QString &fileName)
 {
-    platform::ProfileFile ini(fileName);
+    platform::ProfileBatch ini(fileName);
+    WriteProjectSettings(ini);
+    ini.commit();
+    return 0;
+}
+
+int TProjectControl::WriteProjectSettings(platform::ProfileBatch &ini)
+{
     ini.writeInteger(SettingsSection, PageKey, FMain->ui->PC0->currentIndex());
     for (const TSetting &setting : Settings) {
         const QString key = QLatin1String(setting.Key);

@@ -28,9 +28,15 @@
 #include <functional>
 
 class TfMain;
+namespace platform {
+class ProfileBatch;
+class UserFileError;
+}
 
 // The folder of a chosen path: up to and including its last "/", "\" or ":".
 QString FolderPart(const QString &path);
+// The user's message for a chosen file that cannot be opened, or is a pipe or a device.
+QString UserFileMessage(const platform::UserFileError &e);
 
 class TProjectControl {
 public:
@@ -83,15 +89,17 @@ public:
     // Settings and blocks of ProjectFileName onto the form; ends Modified (new) or Saved.
     int LoadNewProject();
     int LoadProject();
-    // Both sections to ProjectFileName; ends Saved. -1 when refused during an exchange.
+    // Both sections to ProjectFileName in one replacement of the file; ends Saved. -1 when
+    // refused during an exchange.
     int WriteProject();
     // State None; the project name stays.
     int ResetProject();
     int ReadProjectSettings(const QString &fileName);
     int WriteProjectSettings(const QString &fileName);
+    int WriteProjectSettings(platform::ProfileBatch &ini);
 
     // Runs a command on the window thread and shows what it throws (a refused write, a field
-    // that is not a number) as an error message. True when the command ran to its end.
+    // that is not a number, a chosen file that is a pipe) as an error message. True when the command ran to its end.
     bool RunCommand(const std::function<void()> &command);
 
 private:
@@ -103,6 +111,8 @@ private:
     TSaved SaveModified(bool keepDir);
     // Asks for a file with the dialog; empty when cancelled.
     static QString Choose(TFileDialog *dialog);
+    // WriteProject to a file; the project takes the name only once it is written there.
+    int WriteProjectTo(const QString &fileName);
     void SetChosenName(const QString &path);
     std::uint16_t Ask(const QString &text, std::uint8_t kind, std::uint16_t buttons);
 

@@ -74,8 +74,10 @@ int ClickableColumn(const Ui::TfMain &ui, const QObject *sender)
 {
     for (const auto &relay : Cells(ui)) {
         for (int column = 1; column < ColumnCount; ++column) {
+            // A disabled cell (during an exchange, or masked) takes no click: the filter sees
+            // the press before Qt would drop it for the disabled widget.
             if (relay[column] == sender)
-                return column;
+                return relay[column]->isEnabled() ? column : -1;
         }
     }
     return -1;

@@ -41,7 +41,8 @@ QString Hint(int column, int mode);
 
 // The cells of the form: Cells(ui)[relay - 1][column].
 std::array<std::array<QLabel *, ColumnCount>, RelayCount> Cells(const Ui::TfMain &ui);
-// The column of a clickable cell of the form (1 to 4), or -1 for any other object.
+// The column of a clickable cell of the form (1 to 4), or -1 for any other object and for a
+// cell that is disabled (itself or through its tab or group).
 int ClickableColumn(const Ui::TfMain &ui, const QObject *sender);
 // A cell's mode as its Tag holds it.
 int Mode(const QObject *cell);

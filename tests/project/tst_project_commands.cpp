@@ -4,6 +4,9 @@
 #include "project_fixture.h"
 
 #include "exchange_u.h"
+#include "tests/support/rename_counter.h"
+
+#include <sys/stat.h>
 
 #include <atomic>
 
@@ -63,6 +66,19 @@ class TestProjectCommands : public QObject {
         if (state == QLatin1String("modified") || state == QLatin1String("new"))
             window->ui->TS0SE0->setValue(42);
         QVERIFY(script.Done());
+    }
+    // A worker takes the link lock (phase 1) and keeps it until phase leaves 1 (then 3).
+    void HoldLinkOnWorker(std::atomic<int> &phase)
+    {
+        TExchange::Start([&phase] {
+            COMPortMutex().lock();
+            phase = 1;
+            while (phase == 1)
+                QThread::yieldCurrentThread();
+            COMPortMutex().unlock();
+            phase = 3;
+        });
+        QTRY_COMPARE(phase.load(), 1);
     }
     bool AWritten() const { return ReadFile(dir->filePath("a.prj")).contains("COMDeviceAddress=42"); }
 
@@ -210,15 +226,7 @@ private slots:
         Prepare("modified");
         window->ProgramControl->SetExchangeState(Exchanging);
         std::atomic<int> phase{0};
-        TExchange::Start([&] {
-            COMPortMutex().lock();
-            phase = 1;
-            while (phase == 1)
-                QThread::yieldCurrentThread();
-            COMPortMutex().unlock();
-            phase = 3;
-        });
-        QTRY_COMPARE(phase.load(), 1);
+        HoldLinkOnWorker(phase);
         {
             TScript script;
             QCOMPARE(Run(&TProjectControl::SaveProject, script.Answer(QMessageBox::Ok)), QStringList{Expand("busy")});
@@ -232,6 +240,96 @@ private slots:
         QVERIFY(AWritten());
         QCOMPARE(int(pc->State()), int(psSaved));
         window->ProgramControl->SetExchangeState(Idle);
+    }
+
+    // A project saved under a new name while a worker holds the link keeps its old name: the
+    // caption and the stored name never point at a file that was not written.
+    void unnamedSaveRefusedDuringExchangeKeepsItsName()
+    {
+        Prepare("new");
+        const QString before = window->ProgramControl->ProjectFileName();
+        window->ProgramControl->SetExchangeState(Exchanging);
+        std::atomic<int> phase{0};
+        HoldLinkOnWorker(phase);
+        for (auto command : {&TProjectControl::SaveProject, &TProjectControl::SaveProjectAs}) {
+            TScript script;
+            script.Choose(Path("job.prj")).Answer(QMessageBox::Ok);
+            QCOMPARE(Run(command, script), QStringList({"<ProjectSaveDialog>", Expand("busy")}));
+            QCOMPARE(window->ProgramControl->ProjectFileName(), before);
+            QVERIFY(window->windowTitle().endsWith(QStringLiteral("noname.prj")));
+            QVERIFY(!QFileInfo::exists(Path("job.prj")));
+            QCOMPARE(int(pc->State()), int(psModified));
+        }
+        phase = 2;
+        QTRY_COMPARE(TExchange::Running(), 0);
+        window->ProgramControl->SetExchangeState(Idle);
+        // Once the link is free the same save takes the name with the file.
+        TScript script;
+        script.Choose(Path("job.prj"));
+        QCOMPARE(Run(&TProjectControl::SaveProject, script), QStringList{"<ProjectSaveDialog>"});
+        QCOMPARE(window->ProgramControl->ProjectFileName(), Path("job.prj"));
+        QVERIFY(ReadFile(Path("job.prj")).contains("COMDeviceAddress=42"));
+    }
+
+    // Both sections of a project go into the file in one rename, never written in place.
+    void projectSaveIsOneRename()
+    {
+        Prepare("modified");
+        support::RenameCounter renames(dir->path(), "a.prj");
+        QVERIFY(renames.isValid());
+        window->ui->M0N3->trigger();
+        QVERIFY(AWritten());
+        const auto counts = renames.take();
+        QCOMPARE(counts.renames, 1);
+        QCOMPARE(counts.inPlaceWrites, 0);
+        QVERIFY(ReadFile(Path("a.prj")).contains("\r\n[Device]\r\nCRC="));
+    }
+
+    // A named pipe chosen as a project or a calibration file is refused with its name; the
+    // program is not stuck in its open.
+    void pipesAreRefusedAsProjectsAndCalibrationFiles()
+    {
+        Prepare("saved");
+        const QString pipe = Path("pipe.prj");
+        QCOMPARE(mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+        const QString refusal =
+            QStringLiteral("\"%1\" не является обычным файлом (это канал, устройство или папка): открыть его нельзя.").arg(pipe);
+        {
+            TScript script;
+            script.Answer(QMessageBox::Yes).Choose(pipe).Answer(QMessageBox::Ok);
+            QCOMPARE(Run(&TProjectControl::OpenProject, script), QStringList({Expand("close"), "<ProjectOpenDialog>", refusal}));
+            QCOMPARE(int(pc->State()), int(psNone));
+            QCOMPARE(window->ProgramControl->ProjectFileName(), Path("a.prj"));
+        }
+        Prepare("saved");
+        window->ui->TS3Edit7->setText("1.250");
+        TScript script;
+        script.Choose(pipe).Answer(QMessageBox::Ok);
+        window->ui->TS3Button10->click();
+        QTRY_VERIFY(script.Done());
+        QCOMPARE(script.Seen().value(1), refusal);
+        QCOMPARE(window->ui->TS3Edit7->text(), QStringLiteral("1.250"));
+    }
+
+    // A project in a folder whose name Windows-1251 cannot spell is reopened at the next start.
+    void projectPathOutsideWindows1251IsKept()
+    {
+        const QString folder = Path(QStringLiteral("Électricité ünal"));
+        QVERIFY(QDir().mkpath(folder));
+        const QString project = folder + QStringLiteral("/Réseau.prj");
+        Prepare("new");
+        TScript script;
+        script.Choose(project);
+        QCOMPARE(Run(&TProjectControl::SaveProject, script), QStringList{"<ProjectSaveDialog>"});
+        QVERIFY(QFileInfo(project).isFile());
+        QVERIFY(window->close());
+        window.reset();
+        TScript startup;
+        MakeWindow();
+        QCOMPARE(window->ProgramControl->ProjectFileName(), project);
+        QCOMPARE(window->ProgramControl->SaveDir(), folder + QLatin1Char('/'));
+        QCOMPARE(int(pc->State()), int(psSaved));
+        QCOMPARE(window->ui->TS0SE0->value(), 42);
     }
 
     void refusedWriteIsReportedAndChangesNoState()

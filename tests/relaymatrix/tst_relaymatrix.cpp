@@ -63,6 +63,29 @@ private slots:
         QCOMPARE(relay_matrix::PictureFileName(4, 2), QString());
     }
 
+    // During an exchange the cells are disabled and take no click of any button: a change
+    // made then would be overwritten by a read or never written.
+    void disabledCellsIgnoreClicks()
+    {
+        QLabel *cell = Ui().TS2Image1_3;
+        Press(cell);
+        QCOMPARE(Mode(cell), 1);
+        window->ProgramControl->SetExchangeState(Exchanging);
+        QVERIFY(!cell->isEnabled());
+        for (auto button : {Qt::LeftButton, Qt::RightButton, Qt::MiddleButton})
+            Press(cell, button);
+        QCOMPARE(Mode(cell), 1);
+        QCOMPARE(Picture(cell), File(QStringLiteral("ust3_1.bmp")));
+        QCOMPARE(window->ProjectControl->State(), psModified);  // from the first press only
+        window->ProjectControl->SetState(psSaved);
+        Press(Ui().TS2Image2_4);
+        QCOMPARE(Mode(Ui().TS2Image2_4), 0);
+        QCOMPARE(window->ProjectControl->State(), psSaved);
+        window->ProgramControl->SetExchangeState(Idle);
+        Press(cell);
+        QCOMPARE(Mode(cell), 2);
+    }
+
     void setpointCellCycles()
     {
         QLabel *cell = Ui().TS2Image2_2;

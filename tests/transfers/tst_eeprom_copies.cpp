@@ -7,6 +7,10 @@
 
 #include <thread>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace transfers;
 
 namespace {
@@ -40,6 +44,13 @@ class TestEEPROMCopies : public QObject {
             script->Answer(answer);
         script->Answer(QMessageBox::Ok);
         return f.Run(f.Ui().TB8, script);
+    }
+
+    // Starts "Write EEPROM from file" with path chosen; does not wait for its end.
+    void Script(const QString &path)
+    {
+        f.Script.reset(&(new TScript)->Choose(path).Answer(QMessageBox::Ok));
+        f.Ui().M2N4->trigger();
     }
 
 private slots:
@@ -105,6 +116,32 @@ private slots:
         QVERIFY(missing.value(1).contains(QStringLiteral("none.bin")));
         // Cancelled.
         QCOMPARE(f.Run(f.Ui().M2N4, &(new TScript)->Cancel()), QStringList{"<EEPROMOpenDialog>"});
+        QVERIFY(f.Line->log().empty());
+        f.VerifyIdle();
+    }
+
+    // A named pipe or a device chosen as a copy to load is refused with its name; the worker
+    // never waits in the open, and nothing goes to the instrument.
+    void pipesAndDevicesAreRefused()
+    {
+        const QString pipe = Path(QStringLiteral("copy.fifo"));
+        QCOMPARE(mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+        const QString device = Path(QStringLiteral("zero.bin"));
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), device));
+        for (const QString &path : {pipe, device}) {
+            Script(path);
+            const bool ended = WaitFor([] { return TExchange::Running() == 0; }, 10000);
+            if (!ended) { // stuck in the open: a writer lets it go, so the test can end
+                const int fd = ::open(QFile::encodeName(pipe).constData(), O_WRONLY | O_NONBLOCK);
+                QVERIFY(WaitFor([] { return TExchange::Running() == 0; }, 30000));
+                ::close(fd);
+            }
+            QVERIFY2(ended, "the worker waited in the open");
+            QCOMPARE(f.Script->Seen(),
+                     QStringList({"<EEPROMOpenDialog>",
+                                  QStringLiteral("\"%1\" не является обычным файлом (это канал, устройство или папка): "
+                                                 "открыть его нельзя.").arg(path)}));
+        }
         QVERIFY(f.Line->log().empty());
         f.VerifyIdle();
     }

@@ -3,7 +3,12 @@
 #include "tests/mainwindow/window_fixture.h"
 
 #include "device_u.h"
+#include "platform/profile.h"
 #include "prjctrl_u.h"
+
+#include <QTemporaryDir>
+
+#include <cfloat>
 
 using namespace fixture;
 
@@ -139,6 +144,46 @@ private slots:
         QCOMPARE(c.Ki05, 0.012f);
         QCOMPARE(c.Uref, 1e20f);
         QCOMPARE(TParams::FromBytes(Device().ParamsBlock).InputRangeHigh, 1e20f);
+    }
+
+    // The largest floats, as the form and the calibration files show them, travel back; a
+    // text just beyond what rounds to a float does not.
+    void largestFloatsTravelBack()
+    {
+        TCalibration c{};
+        c.Ki05 = FLT_MAX;
+        c.Rc = -FLT_MAX;
+        c.ToBytes(Device().CalibBlock);
+        TParams p = TParams::FromBytes(Device().ParamsBlock);
+        p.InputRangeLow = -FLT_MAX;
+        p.Setpoint2 = FLT_MAX;
+        p.ToBytes(Device().ParamsBlock);
+        Device().ShowParams();
+        QCOMPARE(Ui().TS3Edit7->text(), QStringLiteral("3.40282347E38"));
+        Ui().TS3Edit7->setText(QStringLiteral("3.40282347E38"));
+        Ui().TS3Edit13->setText(QStringLiteral("-3.4028235E38"));
+        Ui().TS2Edit2->setText(QStringLiteral("3.402823567797336E38"));
+        Device().TakeParams();
+        c = TCalibration::FromBytes(Device().CalibBlock);
+        QCOMPARE(c.Ki05, FLT_MAX);
+        QCOMPARE(c.Rc, -FLT_MAX);
+        p = TParams::FromBytes(Device().ParamsBlock);
+        QCOMPARE(p.InputRangeLow, -FLT_MAX);
+        QCOMPARE(p.Setpoint2, FLT_MAX);
+        for (const char *beyond : {"3.40282357E38", "-340282356779733661637539395458142568448", "1e39"}) {
+            Ui().TS2Edit2->setText(QLatin1String(beyond));
+            QVERIFY_THROWS_EXCEPTION(TConvertError, Device().TakeParams());
+        }
+
+        // A calibration file holds them with 15 digits, just above the largest float.
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("max.clb"));
+        TDevice::WriteCalibrationFile(file, c);
+        const TCalibration back = TDevice::ReadCalibrationFile(file);
+        QCOMPARE(back.Ki05, FLT_MAX);
+        QCOMPARE(back.Rc, -FLT_MAX);
+        platform::ProfileFile(file).writeString(QStringLiteral("CALIBRATION"), QStringLiteral("Ku"), QStringLiteral("3.5E38"));
+        QCOMPARE(TDevice::ReadCalibrationFile(file).Ku, 0.0f);
     }
 
     void unreadableFieldStopsTheTakeThere()

@@ -5,6 +5,9 @@
 
 #include "tests/device/scripted_line.h"
 
+#include <QCoreApplication>
+#include <QProcess>
+
 using namespace transfers;
 
 namespace {
@@ -16,6 +19,58 @@ QStringList CRCWrite(int which, std::uint16_t crc)
 {
     return {QStringLiteral("2 %1").arg(2 * (which - 1)), QStringLiteral("4 %1").arg(crc & 0xFF),
             QStringLiteral("4 %1").arg(crc >> 8)};
+}
+
+// Another copy of the program holding the link lock "COMPortMutex" (a process of its own).
+class TLinkHolder {
+public:
+    TLinkHolder()
+    {
+        FProcess.start(QCoreApplication::applicationDirPath() + QStringLiteral("/named_lock_holder"),
+                       {QStringLiteral("COMPortMutex")});
+        [&] { QVERIFY(WaitFor([&] { return Locked(); }, 30000)); }();
+    }
+    ~TLinkHolder() { Release(); }
+    void Release()
+    {
+        if (FProcess.state() == QProcess::NotRunning)
+            return;
+        FProcess.closeWriteChannel();
+        FProcess.waitForFinished(30000);
+    }
+
+private:
+    bool Locked()
+    {
+        FOutput += FProcess.readAllStandardOutput();
+        return FOutput.contains("locked");
+    }
+    QProcess FProcess;
+    QByteArray FOutput;
+};
+
+// True while a thread of this process waits for an flock (the link lock) that another holds.
+bool WaitingForTheLink()
+{
+    QFile locks(QStringLiteral("/proc/locks"));
+    if (!locks.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray pid = QByteArray::number(QCoreApplication::applicationPid());
+    for (const QByteArray &line : locks.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() > 5 && fields[1] == "->" && fields[2] == "FLOCK" && fields[5] == pid)
+            return true;
+    }
+    return false;
+}
+
+// The instrument's CRC words (EEPROM 0-3) match its blocks, as the instrument checks them.
+bool CRCWordsMatch(const sim::InstrumentSim &line)
+{
+    sim::InstrumentModel model = line.instrument();
+    const auto stored = model.eeprom;
+    model.updateCrcWords();
+    return std::equal(stored.begin(), stored.begin() + 4, model.eeprom.begin());
 }
 
 } // namespace
@@ -67,6 +122,52 @@ private slots:
         // What was written reads back with matching CRC words.
         QCOMPARE(f.RunAccepted(f.Ui().M2N1).last(), QStringLiteral("Чтение настроек завершено."));
         f.VerifyIdle();
+    }
+
+    // A write that waits for the link while another program holds it, and meanwhile the model
+    // changes on the window thread (a calibration file loaded, the form taken by a project
+    // save): what goes to the instrument, and its CRC words, come from one copy of the model
+    // taken once the link is ours.
+    void writesTakeTheModelOnceTheLinkIsTheirs()
+    {
+        f.RunAccepted(f.Ui().M2N1);
+        const QString file = f.Folder.filePath(QStringLiteral("other.clb"));
+        TCalibration other = TCalibration::FromBytes(f.Device().CalibBlock);
+        other.Ki05 = 3.5f;
+        other.Rref = 250.0f;
+        TDevice::WriteCalibrationFile(file, other);
+        f.Ui().TS1Edit0->setText(QStringLiteral("-5"));
+
+        for (QObject *command : {static_cast<QObject *>(f.Ui().TB6), static_cast<QObject *>(f.Ui().TS1Button2)}) {
+            f.Line->clearLog();
+            auto holder = std::make_unique<TLinkHolder>();
+            f.Script.reset(&(new TScript)->Answer(QMessageBox::Yes).Choose(file).Answer(QMessageBox::Ok));
+            if (auto *action = qobject_cast<QAction *>(command))
+                action->trigger();
+            else
+                qobject_cast<QAbstractButton *>(command)->click();
+            QVERIFY(WaitFor(WaitingForTheLink, 30000));
+            // The window thread changes the model while the worker waits.
+            if (command == f.Ui().TB6) {
+                f.Ui().TS3Button10->click();  // load the calibration file
+                QCOMPARE(TCalibration::FromBytes(f.Device().CalibBlock).Ki05, 3.5f);
+            } else {
+                f.Ui().TS1Edit0->setText(QStringLiteral("-7.5"));
+                f.Device().TakeParams();
+            }
+            QVERIFY(f.Line->log().empty());
+            holder->Release();
+            QVERIFY(WaitFor([] { return TExchange::Running() == 0; }, 60000));
+            QCOMPARE(f.Script->Seen().last(), command == f.Ui().TB6 ? QStringLiteral("Записть настроек завершена.")
+                                                                    : QStringLiteral("Запись параметров прибора завершена."));
+            QVERIFY(CRCWordsMatch(*f.Line));
+            QCOMPARE(EEPROM(*f.Line, 6, 28), Bytes(f.Device().CalibBlock));
+            QCOMPARE(EEPROM(*f.Line, 34, 53), Bytes(f.Device().ParamsBlock));
+            f.VerifyIdle();
+        }
+        QCOMPARE(f.Line->instrument().eepromFloat(6 + 16), 3.5f);
+        QCOMPARE(f.Line->instrument().eepromFloat(6), 250.0f);
+        QCOMPARE(f.Line->instrument().eepromFloat(34), -7.5f);
     }
 
     void calibrationTransfers()

@@ -1,9 +1,11 @@
 // The setup program vks74xx.
+#include "about/about_u.h"
 #include "global_u.h"
 #include "main_u.h"
 #include "platform/help.h"
 #include "platform/messages.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QUrl>
@@ -23,6 +25,9 @@ int main(int argc, char *argv[])
     int result = 0;
     {
         TfMain mainWindow;
+        // Made once after the main window; "О программе..." shows it.
+        TAbout about(TAbout::SetupProgram(&mainWindow), &mainWindow);
+        about.OpenFrom(mainWindow.findChild<QAction *>(QStringLiteral("M9N9")));
         mainWindow.show();
         result = QApplication::exec();
     }

@@ -243,10 +243,20 @@ private slots:
         QVERIFY(late.connectTo("topics", "NEWNAME"));
         QCOMPARE(late.request("VALUE"), std::optional<QString>("2"));
 
+        // Its own name in other letters: still found under any spelling, still linked.
+        QVERIFY2(topic->setName("NewName"), qPrintable(server.errorString()));
+        QCOMPARE(topic->name(), QString("NewName"));
+        QCOMPARE(server.topic("NEWNAME"), topic);
+        item->setText("3");
+        QTRY_COMPARE(recorder.changes.size(), 3);
+        DdeClient third;
+        QVERIFY(third.connectTo("topics", "newname"));
+        QCOMPARE(third.request("VALUE"), std::optional<QString>("3"));
+
         QSignalSpy ended(&old, &DdeClient::disconnected);
         delete topic;
         QVERIFY(ended.wait(5000));
-        QVERIFY(ended.first().first().toString().contains("NEWNAME"));
+        QVERIFY(ended.first().first().toString().contains("NewName"));
         QVERIFY(!old.isConnected());
     }
 

@@ -3,6 +3,7 @@
 
 #include <QtTest>
 
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -103,6 +104,8 @@ private slots:
         QTest::newRow("space") << QStringLiteral("00 122334455") << QStringLiteral(" 1");
         QTest::newRow("sign") << QStringLiteral("00112233-1FF") << QStringLiteral("-1");
         QTest::newRow("not latin") << QStringLiteral("0011ЖA334455") << QStringLiteral("ЖA");
+        QTest::newRow("odd place") << QStringLiteral("0011223G4455") << QStringLiteral("3G");
+        QTest::newRow("odd place, last") << QStringLiteral("00112233445Ж") << QStringLiteral("5Ж");
     }
     void badHexPairThrowsAndKeepsTheBlock()
     {
@@ -125,6 +128,46 @@ private slots:
         QCOMPARE(TDevice::ToInteger(u"-1"), -1);
         for (const QString &bad : {QStringLiteral("9a"), QString(), QStringLiteral(" 9"), QStringLiteral("4294967296")})
             QVERIFY_THROWS_EXCEPTION(TConvertError, TDevice::ToInteger(bad));
+    }
+
+    // Every field of the parameter block at its offset, each with a value of its own, checked
+    // against bytes put together here: a swap of two fields of one type shows.
+    void everyParameterAtItsOffset()
+    {
+        const std::pair<float TParams::*, std::size_t> floats[] = {
+            {&TParams::InputRangeLow, 0}, {&TParams::InputRangeHigh, 4}, {&TParams::CurrentRangeLow, 8},
+            {&TParams::CurrentRangeHigh, 12}, {&TParams::Setpoint1, 16}, {&TParams::Hysteresis1, 20},
+            {&TParams::Setpoint2, 25}, {&TParams::Hysteresis2, 29}, {&TParams::Setpoint3, 34},
+            {&TParams::Hysteresis3, 38}};
+        const std::pair<std::uint8_t TParams::*, std::size_t> bytes[] = {
+            {&TParams::Relay1Reaction, 24}, {&TParams::Relay2Reaction, 33}, {&TParams::Relay3Reaction, 42},
+            {&TParams::NetworkAddress, 43}, {&TParams::SensorSetup, 48}, {&TParams::AveragingCount, 49},
+            {&TParams::OutputSetup, 50}, {&TParams::IndicatorBrightness, 51}, {&TParams::LinkDisplaySetup, 52}};
+        TParams p;
+        std::array<std::uint8_t, TParams::Size> expected{};
+        for (std::size_t i = 0; i < std::size(floats); ++i) {
+            const float value = -1.5f - float(i) * 100.25f;
+            p.*floats[i].first = value;
+            std::uint32_t raw = 0;
+            std::memcpy(&raw, &value, 4);
+            for (std::size_t b = 0; b < 4; ++b)
+                expected[floats[i].second + b] = std::uint8_t(raw >> (8 * b));
+        }
+        for (std::size_t i = 0; i < std::size(bytes); ++i)
+            expected[bytes[i].second] = p.*bytes[i].first = std::uint8_t(0xA1 + 7 * i);
+        p.Password = 0x1234;
+        p.PasswordConfirm = 0xBEEF;
+        expected[44] = 0x34, expected[45] = 0x12, expected[46] = 0xEF, expected[47] = 0xBE;
+
+        p.ToBytes(device->ParamsBlock);
+        QCOMPARE(device->ParamsBlock, expected);
+        const TParams back = TParams::FromBytes(expected);
+        for (const auto &[field, offset] : floats)
+            QCOMPARE(back.*field, p.*field);
+        for (const auto &[field, offset] : bytes)
+            QCOMPARE(back.*field, p.*field);
+        QCOMPARE(back.Password, 0x1234);
+        QCOMPARE(back.PasswordConfirm, 0xBEEF);
     }
 
     void fieldsSitAtTheirOffsets()

@@ -59,6 +59,7 @@ private slots:
     void requestLayoutAndByteOrder();
     void replyCrcByteOrder();
     void echoLateReplyAndNoiseAreSkipped();
+    void longestReplyTextAndOneMore();
 
 private:
     // Reads one request of the given size from the master side, within a deadline.
@@ -176,6 +177,31 @@ void TestExcomWire::echoLateReplyAndNoiseAreSkipped()
     const Result r = pending.get();
     QCOMPARE(r.code, EX_OK);
     QCOMPARE(r.text, std::string("22"));
+}
+
+// A reply text of exactly the frame's limit arrives whole; a length byte one above it is a
+// broken frame.
+void TestExcomWire::longestReplyTextAndOneMore()
+{
+    std::string longest;
+    for (int i = 0; i < EX_FRAME_MAX_TEXT; ++i)
+        longest += char('0' + (i * 7) % 10);
+    longest[3] = '.';
+    for (const std::size_t size : {std::size_t(EX_FRAME_MAX_TEXT), std::size_t(EX_FRAME_MAX_TEXT) + 1}) {
+        auto pending = start(4, 1, "2");
+        const std::vector<uint8_t> request = readRequest(9);
+        QCOMPARE(request.size(), size_t(9));
+        const std::string text = size > longest.size() ? longest + "7" : longest;
+        write(frame(0x5A, request[1], 9, 4, 1, text));
+        const Result r = pending.get();
+        if (size == longest.size()) {
+            QCOMPARE(r.code, EX_OK);
+            QCOMPARE(r.text, longest);
+        } else {
+            QCOMPARE(r.code, EX_ERR_FRAME);
+            QCOMPARE(r.text, std::string());
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TestExcomWire)

@@ -212,6 +212,57 @@ private slots:
         QCOMPARE(ini.readSections(), QStringList({"Program Settings", "Датчики"}));
     }
 
+    // Blanks around a name, in the file or in the caller's text, are not part of it; a section
+    // of comments and blank lines holds no key and so does not exist.
+    void blanksAroundNamesAndCommentOnlySections()
+    {
+        putFile(m_path, "[ Main ]\r\n\tLeft \t= 7\r\n[Notes]\r\n; only a note\r\n\r\n  ; indented=1\r\n"
+                        "[Tail]\r\nT=1\r\n");
+        ProfileFile ini(m_path);
+        QCOMPARE(ini.readInteger("Main", "Left", 0), 7);
+        QCOMPARE(ini.readInteger(" main\t", "  LEFT ", 0), 7);
+        QVERIFY(ini.valueExists("Main", "Left"));
+        QCOMPARE(ini.readSection(" Main"), QStringList("Left"));
+        QCOMPARE(ini.readSections(), QStringList({"Main", "Notes", "Tail"}));
+        ini.writeInteger("Main ", " Left", 8);
+        QCOMPARE(ini.readInteger("Main", "Left", 0), 8);
+
+        QVERIFY(ini.sectionExists(" Main "));
+        QVERIFY(!ini.sectionExists("Notes"));
+        QVERIFY(ini.readSection("Notes").isEmpty());
+        QCOMPARE(fileBytes(m_path), QByteArray("[ Main ]\r\n\tLeft \t=8\r\n[Notes]\r\n; only a note\r\n\r\n"
+                                               "  ; indented=1\r\n[Tail]\r\nT=1\r\n"));
+    }
+
+    // The edges of the code page both ways: what it holds goes to its own byte and back, what it
+    // does not hold becomes one "?".
+    void codePageEdges_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("backToText");
+        QTest::newRow("last ASCII") << QString(QChar(0x7F)) << QByteArray("\x7F") << true;
+        QTest::newRow("U+0080") << QString(QChar(0x80)) << QByteArray("?") << false;
+        QTest::newRow("outside the basic plane") << QString::fromUcs4(U"a\U0001F600b") << QByteArray("a?b") << false;
+        QTest::newRow("first Cyrillic") << QStringLiteral("А") << QByteArray("\xC0") << true;
+        QTest::newRow("last Cyrillic") << QStringLiteral("я") << QByteArray("\xFF") << true;
+        QTest::newRow("Ё and ё") << QStringLiteral("Ёё") << QByteArray("\xA8\xB8") << true;
+        QTest::newRow("Ђ at 0x80") << QStringLiteral("Ђ") << QByteArray("\x80") << true;
+        QTest::newRow("numero sign") << QStringLiteral("№5") << QByteArray("\xB9" "5") << true;
+        QTest::newRow("euro sign") << QStringLiteral("€") << QByteArray("\x88") << true;
+        QTest::newRow("Ukrainian Ґ") << QStringLiteral("Ґ") << QByteArray("\xA5") << true;
+        QTest::newRow("Chinese") << QStringLiteral("中") << QByteArray("?") << false;
+    }
+    void codePageEdges()
+    {
+        QFETCH(QString, text);
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, backToText);
+        QCOMPARE(toCp1251(text), bytes);
+        if (backToText)
+            QCOMPARE(platform::fromCp1251(bytes), text);
+    }
+
     void cyrillicStoredAsWindows1251()
     {
         ProfileFile ini(m_path);
@@ -373,6 +424,16 @@ private slots:
 
         // No temporary file is left behind by any refusal.
         QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList(QFileInfo(m_path).fileName()));
+
+        // A link to a file that is not there: the write is refused, and no file appears at the
+        // link's target.
+        const QString links = m_dir->filePath("links");
+        QVERIFY(QDir().mkdir(links));
+        const QString dangling = links + "/dangling.ini";
+        QVERIFY(QFile::link(links + "/target.ini", dangling));
+        QCOMPARE(refusal([&] { ProfileFile(dangling).writeString("S", "K", "v"); }), "Unable to write to " + dangling);
+        QVERIFY(!QFile::exists(links + "/target.ini"));
+        QCOMPARE(ProfileFile(dangling).readString("S", "K", "def"), QString("def"));
     }
 
     void interruptedWriteKeepsOldFile()

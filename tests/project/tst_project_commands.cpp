@@ -332,6 +332,28 @@ private slots:
         QCOMPARE(window->ui->TS0SE0->value(), 42);
     }
 
+    // A save that fails while an exchange runs gives the link lock back: a worker takes it.
+    void refusedWriteDuringAnExchangeFreesTheLinkLock()
+    {
+        Prepare("modified");
+        QFile::setPermissions(Path("a.prj"), QFile::ReadOwner | QFile::ReadGroup);
+        window->ProgramControl->SetExchangeState(Exchanging);
+        TScript script;
+        script.Answer(QMessageBox::Ok);
+        window->ui->M0N3->trigger();
+        QCOMPARE(script.Seen(), QStringList{QStringLiteral("Unable to write to %1").arg(Path("a.prj"))});
+        std::atomic<int> taken{0};
+        TExchange::Start([&] {
+            const bool locked = COMPortMutex().tryLock();
+            if (locked)
+                COMPortMutex().unlock();
+            taken = locked ? 1 : 2;
+        });
+        QTRY_VERIFY(taken.load() != 0);
+        QCOMPARE(taken.load(), 1);
+        window->ProgramControl->SetExchangeState(Idle);
+    }
+
     void refusedWriteIsReportedAndChangesNoState()
     {
         Prepare("modified");

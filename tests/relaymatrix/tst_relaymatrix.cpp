@@ -111,6 +111,8 @@ private slots:
         Press(cell);
         QCOMPARE(Mode(cell), 1);
         QCOMPARE(cell->toolTip(), QStringLiteral("Реле срабатывает при обрыве датчика"));
+        QCOMPARE(Mode(Ui().TS2Image3_0), 1);  // the break cell alone makes the relay used
+        QCOMPARE(Ui().TS2Image3_0->toolTip(), QStringLiteral("Реле используется"));
         Press(Ui().TS2Image3_1);
         Press(cell);
         QCOMPARE(Mode(cell), 0);

@@ -5,6 +5,7 @@
 #include "tests/project/project_fixture.h"
 
 #include "instrument_sim.h"
+#include "extlibs/ex_com/ex_com.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -137,13 +138,18 @@ public:
         return Run(sender, &(new TScript)->Answer(QMessageBox::Yes).Answer(QMessageBox::Ok));
     }
 
-    // The clean-up of every operation: gauge hidden, exchange idle, link lock free.
+    // The clean-up of every operation: gauge hidden, exchange idle, link lock free, and the
+    // port closed, so that another link may open it (one that does not exist stays unknown).
     void VerifyIdle()
     {
         QVERIFY(Window->ProgramControl->ProgressGauge()->isHidden());
         QCOMPARE(Window->ProgramControl->ExchangeState(), Idle);
         QVERIFY(COMPortMutex().tryLock());
         COMPortMutex().unlock();
+        std::uint32_t probe = EX_CreateCOM();
+        const int opened = EX_OpenCOM(probe, QFile::encodeName(Ui().TS0CB0->currentText()).constData());
+        EX_FreeCOM(&probe);
+        QVERIFY2(opened == EX_OK || opened == EX_ERR_UNKNOWN_PORT, qPrintable(QString::number(opened)));
     }
 };
 

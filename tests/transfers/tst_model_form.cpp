@@ -94,6 +94,14 @@ private slots:
 
     void controlRangesLimitWhatIsTakenBack()
     {
+        // Two different nibbles: the low one on TS1S1, the high one on TS1S2.
+        TParams q = RoundTrip([](TParams &p) { p.OutputSetup = 0x10; p.IndicatorBrightness = 0x32; });
+        QCOMPARE(Ui().TS1S1->value(), 2);
+        QCOMPARE(Ui().TS1S2->value(), 3);
+        QCOMPARE(Ui().TS1L1->text(), QStringLiteral("2"));
+        QCOMPARE(Ui().TS1L2->text(), QStringLiteral("3"));
+        QCOMPARE(q.IndicatorBrightness, 0x32);
+
         TParams p = RoundTrip([](TParams &p) { p.AveragingCount = 0; p.IndicatorBrightness = 0x00; });
         QCOMPARE(p.AveragingCount, 1);
         QCOMPARE(p.IndicatorBrightness, 0x11);
@@ -115,6 +123,7 @@ private slots:
         QCOMPARE(Ui().TS2Image1_0->toolTip(), QStringLiteral("Реле используется"));
         QCOMPARE(Ui().TS2Image2_0->toolTip(), QStringLiteral("Реле не используется"));
         QCOMPARE(Ui().TS2Image3_4->toolTip(), QStringLiteral("Реле срабатывает при обрыве датчика"));
+        QCOMPARE(Ui().TS2Image3_0->toolTip(), QStringLiteral("Реле используется"));  // by the break cell alone
         QCOMPARE(p.Relay1Reaction, 0x16);
         QCOMPARE(p.Relay3Reaction, 0x40);
         // A setpoint field holding 3 has no picture: the cell keeps its mode.

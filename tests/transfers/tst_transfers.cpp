@@ -170,6 +170,20 @@ private slots:
         QCOMPARE(f.Line->instrument().eepromFloat(34), -7.5f);
     }
 
+    // Writing what the instrument holds already: it answers the finish with "EEPROM
+    // unchanged", and the write ends as any other.
+    void writeOfWhatTheInstrumentHoldsCompletes()
+    {
+        f.RunAccepted(f.Ui().M2N1);
+        f.RunAccepted(f.Ui().TB6);  // the form's own packing of the bytes, once
+        const auto before = EEPROM(*f.Line, 0, 87);
+        QCOMPARE(f.RunAccepted(f.Ui().TB6).last(), QStringLiteral("Записть настроек завершена."));
+        QCOMPARE(f.RunAccepted(f.Ui().TS2Button2).last(), QStringLiteral("Запись параметров реле прибора завершена."));
+        QCOMPARE(f.RunAccepted(f.Ui().TS3Button2).last(), QStringLiteral("Запись калибровочных коэффициентов завершена."));
+        QCOMPARE(EEPROM(*f.Line, 0, 87), before);
+        f.VerifyIdle();
+    }
+
     void calibrationTransfers()
     {
         QCOMPARE(f.RunAccepted(f.Ui().TS3Button1),

@@ -46,6 +46,7 @@ std::int32_t TDevice::SearchDevices()
         control.ShowProgramMessage(false, text, kind, mbOK);
     };
     const QString failed = QStringLiteral("Ошибка поиска приборов!");
+    const QString done = QStringLiteral("Поиск приборов завершен.");
 
     if (!Accepted(control.ShowProgramMessage(false, QStringLiteral("Начать поиск приборов?"), mtConfirmation, mbYesNo)))
         return -1;
@@ -78,6 +79,9 @@ std::int32_t TDevice::SearchDevices()
         gauge->setValue(settings.First);
         gauge->show();
     });
+    // A stop left on the link from the end of an earlier search (clicked as it ended) is
+    // discarded by closing; a stop clicked for this search before now shows on the button.
+    ClosePort();
     try {
         if (OpenPort(settings.Baud, settings.Port) != 0) {
             report(failed, mtError);
@@ -88,6 +92,10 @@ std::int32_t TDevice::SearchDevices()
         report(failed, mtError);
         return -1;
     }
+    if (RunOnWindowThread([&ui] { return ui.TS0Button2->text() == WaitCaption(); })) {
+        report(done, mtInformation);
+        return 0;
+    }
     std::vector<char> found(EX_SEARCH_TEXT_SIZE, '\0');
     char *text = found.data();
     LastError = EX_SearchAvailableDevices(LinkHandle, 1, platform_ApplicationWindowHandle(), DeviceTypeCode,
@@ -96,6 +104,6 @@ std::int32_t TDevice::SearchDevices()
         report(failed, mtError);
         return -1;
     }
-    report(QStringLiteral("Поиск приборов завершен."), mtInformation);
+    report(done, mtInformation);
     return 0;
 }

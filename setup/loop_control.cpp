@@ -26,6 +26,11 @@ void SetCaption(QAbstractButton *button, const QString &caption)
 
 } // namespace
 
+QString WaitCaption()
+{
+    return QStringLiteral("Wait...");
+}
+
 TButtonRun::TButtonRun(TfMain &form, TStopButton button) : FForm(form), FButton(std::move(button))
 {
     SetCaption(FButton.Button, FButton.StopCaption);

@@ -22,6 +22,9 @@ class QAbstractButton;
 class TDevice;
 class TfMain;
 
+// The caption of a start/stop button whose stop was asked for: "Wait...".
+QString WaitCaption();
+
 // A start/stop button, its two captions, and the AccessId that keeps it enabled while its
 // operation has the link.
 struct TStopButton {

@@ -28,8 +28,6 @@
 
 namespace {
 
-const QString WaitCaption = QStringLiteral("Wait...");
-
 // The start/stop buttons: their caption decides what a click does.
 struct TToggle {
     const char *Button;
@@ -394,7 +392,7 @@ bool TfMain::ToggleClick(QAbstractButton *button)
             if (found != FCommands.end())
                 StartOperation(found->second.Action);
         } else if (caption == QString::fromUtf8(toggle.StopText)) {
-            button->setText(WaitCaption);
+            button->setText(WaitCaption());
             if (button == ui->TS0Button2)
                 EX_StopSearchAvailableDevices(Device->LinkHandle);
             else

@@ -2,6 +2,7 @@
 // crossed the line, what the window showed and asked, and that a stop is never lost.
 #include "tests/transfers/transfer_fixture.h"
 
+#include "extlibs/ex_com/ex_com.h"
 #include "tests/device/scripted_line.h"
 
 using namespace transfers;
@@ -217,6 +218,18 @@ private slots:
         WaitForEnd();
         QCOMPARE(Items(f.Ui().TS0LB0), QStringList{"6"});
         QCOMPARE(Identified(line), QList<int>({4, 5, 6, 7}));
+    }
+
+    // A stop that reached the link as the last search ended does not end the next one.
+    void staleStopDoesNotEndTheNextSearch()
+    {
+        sim::InstrumentSim line({2});
+        SearchAt(line.portPath(), 0, 3);
+        EX_StopSearchAvailableDevices(f.Device().LinkHandle);
+        StartSearch();
+        WaitForEnd();
+        QCOMPARE(Items(f.Ui().TS0LB0), QStringList{"2"});
+        QCOMPARE(Identified(line), QList<int>({0, 1, 2, 3}));
     }
 
     void rangeBackwardsFailsWithoutTheLink()

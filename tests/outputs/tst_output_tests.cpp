@@ -86,6 +86,7 @@ private slots:
     void allIndicatorsOnAndOff()
     {
         QCOMPARE(Picture(), indicator_pictures::Normal);
+        QCOMPARE(f.Ui().TS4I0->pixmap().toImage(), indicator_pictures::Draw(indicator_pictures::Normal));
         QCOMPARE(f.RunAccepted(f.Ui().TS4Button3), QStringList({"Зажечь все индикаторы?", "Все индикаторы зажжены."}));
         QCOMPARE(Trace(*f.Line), QStringList{"7 0"} + Repeat("8 255", 9));
         QCOMPARE(Positions(*f.Line), AllPositions(255));

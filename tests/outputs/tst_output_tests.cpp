@@ -5,7 +5,7 @@
 
 #include "indicator_pictures.h"
 
-#include <QProcess>
+#include "tests/support/lock_holder_process.h"
 
 using namespace transfers;
 
@@ -176,12 +176,9 @@ private slots:
     // window goes on serving its events, and runs once the link is free.
     void windowRespondsWhileAnotherProgramHoldsTheLink()
     {
-        QProcess holder;
-        holder.start(QCoreApplication::applicationDirPath() + QStringLiteral("/named_lock_holder"),
-                     {QStringLiteral("COMPortMutex")});
-        QVERIFY(holder.waitForStarted());
-        QByteArray said;
-        QVERIFY(WaitFor([&] { return (said += holder.readAll()).contains("locked"); }, 10000));
+        Holder holder;
+        QVERIFY(holder.start(QStringLiteral("COMPortMutex")));
+        QVERIFY(holder.waitForLine("locked"));
 
         f.Script.reset(&(new TScript)->Answer(QMessageBox::Yes).Answer(QMessageBox::Ok));
         f.Ui().TS4Button3->click();
@@ -194,11 +191,11 @@ private slots:
         QVERIFY(f.Line->log().empty());
         QVERIFY(TExchange::Running() > 0);
 
-        holder.write("\n");
+        holder.writeLine();
         QVERIFY(WaitFor([] { return TExchange::Running() == 0; }, 10000));
         QCOMPARE(f.Script->Seen(), QStringList({"Зажечь все индикаторы?", "Все индикаторы зажжены."}));
         QCOMPARE(Positions(*f.Line), AllPositions(255));
-        QVERIFY(WaitFor([&] { return holder.state() == QProcess::NotRunning; }, 10000));
+        QVERIFY(holder.waitForExit());
     }
 
     // Every picture differs from the others; the segment pictures light their LED (0 top, 1

@@ -8,6 +8,7 @@
 // idle, lock released.
 #include "device_u.h"
 
+#include "device_operation.h"
 #include "filedialog_u.h"
 #include "global_u.h"
 #include "main_u.h"
@@ -31,32 +32,17 @@ namespace {
 // An EEPROM copy holds this much; a loaded copy may be shorter or longer, up to the image.
 constexpr int EEPROMCopySize = 2048;
 
-// A failure of an operation that is not a link command (a file), with the user's text.
-struct TOperationError {
-    QString Message;
-};
-
-// What one transfer does within the common frame.
-struct TTransfer {
-    QString Question;    // asked first (confirmation, Yes and No); empty: nothing is asked
-    QString Completion;  // the report of success
-    // Before the lock. False ends the operation without exchange or report (declined or
-    // cancelled); may throw TConvertError or TOperationError.
-    std::function<bool()> Prepare;
-    // With the link open: the error text, or nothing for success.
-    std::function<std::optional<QString>()> Work;
-};
-
-bool Accepted(std::uint16_t answer)
-{
-    // Yes, or OK when the question was not shown.
-    return answer == mrYes || answer == mrOk;
-}
-
 // What is left to report of an error that no step foresaw (out of memory, say).
 QString UnexpectedError(const std::exception &e)
 {
     return QStringLiteral("Непредвиденная ошибка: %1").arg(QString::fromLocal8Bit(e.what()));
+}
+
+} // namespace
+
+bool Accepted(std::uint16_t answer)
+{
+    return answer == mrYes || answer == mrOk;
 }
 
 std::int32_t RunTransfer(TDevice &device, const TTransfer &transfer)
@@ -114,6 +100,8 @@ std::int32_t RunTransfer(TDevice &device, const TTransfer &transfer)
         control.ShowProgramMessage(false, transfer.Completion, mtInformation, mbOK);
     return failure ? -1 : 0;
 }
+
+namespace {
 
 // The gauge after byte i of a pass whose last position is max.
 void Progress(TDevice &device, int max, int i)

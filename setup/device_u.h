@@ -253,6 +253,38 @@ public:
     // result of the last library call, also left in LastError.
     std::int32_t SearchPorts();
 
+    // --- Link check and device search (device_linkcheck.cpp, device_search.cpp) ---
+    // Workers; every message of the link check is forced, the search's are not. 0 done; -1
+    // declined or failed (reported).
+    // Identify at the link group's settings, then (asked) all settings read with the
+    // confirmations option off for that read.
+    std::int32_t CheckLink();
+    // Identify over the search group's address range, port and baud rate; the found addresses go
+    // to TS0LB0 as the link library reports them. Stopped from the window thread by
+    // EX_StopSearchAvailableDevices on LinkHandle.
+    std::int32_t SearchDevices();
+    // Command 0: the instrument's reply text (its device type in decimal); empty on failure.
+    std::int32_t Identify(QString &reply);
+
+    // --- Relay and indicator tests (device_relays.cpp, device_indicators.cpp) ---
+    // Workers, in the frame of the transfers (question, lock, port, report, clean-up). 0 done;
+    // -1 declined or failed (reported).
+    std::int32_t ForceRelays();          // command 9 with the mask of TS2ChB0..TS2ChB2
+    std::int32_t ReleaseRelays();        // command 9 with 0
+    std::int32_t AllIndicatorsOn();      // nine positions 255; picture 2
+    std::int32_t AllIndicatorsOff();     // nine positions 0; picture 1
+    std::int32_t NextSegment();          // Segment (Segment + 1) mod 8, lit
+    std::int32_t PrevSegment();          // Segment 7 from 0, else (Segment - 1) mod 8, lit
+    std::int32_t FinishIndicatorTest();  // RestoreIndicators; Segment 255
+    // The loop of TS4Button5: the next segment every 500 ms until stopped; 0.
+    std::int32_t CyclicIndicatorTest();
+    // For callers that hold the link (no lock, no message): position 0, then the pattern with
+    // only bit segment set on all nine positions; on success TS4I0 shows picture 3 + segment.
+    // 0, or the failing result.
+    std::int32_t LightSegment(std::uint8_t segment);
+    // The same: command 13, the indicators back to the measurements; on success picture 0.
+    std::int32_t RestoreIndicators();
+
     // --- Project files and calibration files (device_project.cpp) ---
     // Window thread, no lock. Each file is written in one replacement; a refused write throws
     // platform::ProfileWriteError and leaves the file as it was; a form field that is not a

@@ -4,6 +4,8 @@
 #include "extlibs/ex_com/ex_com.h"
 #include "filedialog_u.h"
 #include "global_u.h"
+#include "indicator_pictures.h"
+#include "loop_control.h"
 #include "platform/help.h"
 #include "platform/profile.h"
 #include "prgctrl_u.h"
@@ -25,8 +27,6 @@
 #include <climits>
 
 namespace {
-
-const QString WaitCaption = QStringLiteral("Wait...");
 
 // The start/stop buttons: their caption decides what a click does.
 struct TToggle {
@@ -132,6 +132,7 @@ int TfMain::InitMainForm()
     Device->SetLinkSettings({[this] { return LinkBaudText(); }, [this] { return LinkPortText(); }});
     UpdateLinkTexts();
     ConnectCommands();
+    indicator_pictures::Show(*this, indicator_pictures::Normal);
 
     if (ProgramControl->LoadProgramSettings(ProgramControl->SettingsFileName()) != 0)
         return -1;
@@ -265,6 +266,19 @@ void TfMain::ConnectCommands()
     onWorker({ui->TS2Button2}, &TDevice::WriteRelayParams);
     onWorker({ui->TS3Button1}, &TDevice::ReadCalibration);
     onWorker({ui->TS3Button2}, &TDevice::WriteCalibration);
+
+    // The link check, the search and the tests of the relays and indicators; the indicator
+    // steps too run on a worker, so that the window never waits for the link lock.
+    onWorker({ui->TS0Button1}, &TDevice::CheckLink);
+    onWorker({ui->TS0Button2}, &TDevice::SearchDevices);
+    onWorker({ui->TS2Button3}, &TDevice::ForceRelays);
+    onWorker({ui->TS2Button4}, &TDevice::ReleaseRelays);
+    onWorker({ui->TS4Button3}, &TDevice::AllIndicatorsOn);
+    onWorker({ui->TS4Button4}, &TDevice::AllIndicatorsOff);
+    onWorker({ui->TS4Button5}, &TDevice::CyclicIndicatorTest);
+    onWorker({ui->TS4Button6}, &TDevice::PrevSegment);
+    onWorker({ui->TS4Button7}, &TDevice::NextSegment);
+    onWorker({ui->TS4Button8}, &TDevice::FinishIndicatorTest);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -378,11 +392,11 @@ bool TfMain::ToggleClick(QAbstractButton *button)
             if (found != FCommands.end())
                 StartOperation(found->second.Action);
         } else if (caption == QString::fromUtf8(toggle.StopText)) {
-            button->setText(WaitCaption);
+            button->setText(WaitCaption());
             if (button == ui->TS0Button2)
                 EX_StopSearchAvailableDevices(Device->LinkHandle);
             else
-                RunFlag = 0;
+                RequestLoopStop();
         }
         // "Wait...": a stop is pending; the worker restores the start text when it has ended.
         return true;

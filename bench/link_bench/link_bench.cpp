@@ -1,11 +1,13 @@
 // The link against the simulated instrument keeping wire time, at 9600 and 19200 baud:
 //   (a) reading all settings: set EEPROM address 0, read 87 bytes;
 //   (b) reading the whole EEPROM: 2048 bytes;
-//   (c) searching addresses 0 to 255 with one instrument at 200.
+//   (c) searching addresses 0 to 255 with one instrument at 200;
+//   (d) the same search through the setup program's SearchDevices, its reports shown by the window.
 // For each: measured time, wire time (the bytes that crossed at 10 bits a byte plus the
 // simulator's turnaround) and their ratio. Last line: "ratio N.NN", the worst of (a) and (b).
 #include "extlibs/ex_com/ex_com.h"
 #include "sim/instrument_sim.h"
+#include "window_search.h"
 
 #include <algorithm>
 #include <chrono>
@@ -124,6 +126,13 @@ int main()
             std::printf("  silent address: %.1f ms (target <= %.1f ms = 2 x %.0f-byte Identify exchange + 20 ms)%s\n",
                         silent * 1000, target * 1000, identifyBytes, silent <= target ? "" : "  OVER");
             EX_FreeCOM(&link);
+
+            const WindowSearch d = searchThroughWindow(simulator, baud, 200);
+            allOk = allOk && d.ok;
+            const double windowSilent = (d.seconds - identifyWire) / 255.0;
+            std::printf("  (d) SearchDevices 0..255: %.3f s; silent address: %.1f ms (target <= %.1f ms)%s%s\n",
+                        d.seconds, windowSilent * 1000, target * 1000, windowSilent <= target ? "" : "  OVER",
+                        d.ok ? "" : "  FAILED");
         }
     }
     if (!allOk)

@@ -199,7 +199,7 @@ private slots:
     {
         const struct { const char *list; int count; QSize size; } lists[] = {
             {"MM0IL0", 26, {16, 16}}, {"TBar0IL0", 9, {16, 16}}, {"TBar0IL1", 9, {16, 16}},
-            {"IL0", 2, {13, 13}}, {"IL1", 11, {120, 70}},
+            {"IL0", 2, {13, 13}},
         };
         for (const auto &l : lists)
             for (int i = 0; i < l.count; ++i) {
@@ -280,8 +280,7 @@ private slots:
                                                         : "Состояние реле не меняется";
                 QCOMPARE(cell->toolTip(), QString(hint));
             }
-        QCOMPARE(ui.TS4I0->size(), QSize(120, 70));
-        QVERIFY(!ui.TS4I0->pixmap().isNull());
+        QCOMPARE(ui.TS4I0->size(), QSize(120, 70));  // its pictures are drawn by the window
     }
 };
 

@@ -1,0 +1,113 @@
+// The start/stop buttons' runs, the loops' stop request and the loop frame.
+#include "loop_control.h"
+
+#include "device_u.h"
+#include "global_u.h"
+#include "main_u.h"
+#include "prgctrl_u.h"
+
+#include <QAbstractButton>
+#include <QtDebug>
+
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+
+namespace {
+
+// Wakes a pausing loop when its stop comes; RunFlag itself stays the one shared byte.
+std::mutex pauseLock;
+std::condition_variable pauseWake;
+
+void SetCaption(QAbstractButton *button, const QString &caption)
+{
+    RunOnWindowThread([button, &caption] { button->setText(caption); });
+}
+
+} // namespace
+
+QString WaitCaption()
+{
+    return QStringLiteral("Wait...");
+}
+
+TButtonRun::TButtonRun(TfMain &form, TStopButton button) : FForm(form), FButton(std::move(button))
+{
+    SetCaption(FButton.Button, FButton.StopCaption);
+}
+
+void TButtonRun::BeginExchange()
+{
+    FForm.ProgramControl->AccessMasks().SetAlwaysEnabled(FButton.AccessId, true);
+    FForm.ProgramControl->SetExchangeState(Exchanging);
+    FExchanging = true;
+}
+
+TButtonRun::~TButtonRun()
+{
+    SetCaption(FButton.Button, FButton.StartCaption);
+    if (FExchanging) {
+        FForm.ProgramControl->AccessMasks().SetAlwaysEnabled(FButton.AccessId, false);
+        FForm.ProgramControl->SetExchangeState(Idle);
+    }
+}
+
+void StartLoop()
+{
+    std::lock_guard guard(pauseLock);
+    RunFlag = 1;
+}
+
+void RequestLoopStop()
+{
+    {
+        std::lock_guard guard(pauseLock);
+        RunFlag = 0;
+    }
+    pauseWake.notify_all();
+}
+
+bool LoopRunning()
+{
+    return RunFlag != 0;
+}
+
+bool LoopPause(std::chrono::milliseconds pause)
+{
+    std::unique_lock guard(pauseLock);
+    pauseWake.wait_for(guard, pause, [] { return RunFlag == 0; });
+    return RunFlag != 0;
+}
+
+void RunLoop(TDevice &device, const TLoop &loop)
+{
+    TfMain *form = device.Form();
+    if (!form)
+        return;
+    StartLoop();
+    TButtonRun run(*form, loop.Button);
+    run.BeginExchange();
+    try {
+        bool open = false;
+        try {
+            open = device.OpenPort() == 0;
+        } catch (const TConvertError &) {
+            // A baud list without a number: like a port that cannot be opened.
+        }
+        while (open && LoopRunning()) {
+            {
+                std::lock_guard lock(COMPortMutex());
+                if (!LoopRunning())
+                    break;
+                loop.Step();
+            }
+            if (!LoopPause(loop.Pause))
+                break;
+        }
+    } catch (const std::exception &e) {
+        qWarning("loop ended: %s", e.what());
+    }
+    if (loop.Finish)
+        loop.Finish();
+    device.ClosePort();
+}

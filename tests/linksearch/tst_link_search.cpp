@@ -1,0 +1,267 @@
+// The link check and the device search from the link tab, against simulated instruments: what
+// crossed the line, what the window showed and asked, and that a stop is never lost.
+#include "tests/transfers/transfer_fixture.h"
+
+#include "extlibs/ex_com/ex_com.h"
+#include "tests/device/scripted_line.h"
+
+using namespace transfers;
+
+namespace {
+
+const QString LinkQuestion = QStringLiteral("Связь установлена!\nСчитать настройки из прибора?");
+const QString SearchQuestion = QStringLiteral("Начать поиск приборов?");
+const QString SearchDone = QStringLiteral("Поиск приборов завершен.");
+const QString SearchFailed = QStringLiteral("Ошибка поиска приборов!");
+const QString StartCaption = QStringLiteral("Начать поиск");
+const QString StopCaption = QStringLiteral("Остановить поиск");
+
+QStringList Items(const QListWidget *list)
+{
+    QStringList items;
+    for (int i = 0; i < list->count(); ++i)
+        items << list->item(i)->text();
+    return items;
+}
+
+// The addresses of the Identify requests that crossed the line.
+QList<int> Identified(const sim::InstrumentSim &line)
+{
+    QList<int> addresses;
+    for (const auto &r : line.log()) {
+        if (r.command == 0)
+            addresses << r.address;
+    }
+    return addresses;
+}
+
+} // namespace
+
+class TestLinkSearch : public QObject {
+    Q_OBJECT
+    TFixture f;
+
+    // The search group at the simulator's port and 19200 baud, over first..last; the link group
+    // names another port and baud rate.
+    void SearchAt(const std::string &port, int first, int last)
+    {
+        f.Ui().TS0CB2->addItem(QString::fromStdString(port));
+        f.Ui().TS0CB2->setCurrentIndex(f.Ui().TS0CB2->count() - 1);
+        f.Ui().TS0CB3->setCurrentText(QStringLiteral("19200"));
+        f.Ui().TS0SE1->setValue(first);
+        f.Ui().TS0SE2->setValue(last);
+        f.UsePort(QStringLiteral("/dev/null-no-such-port"));
+        f.Ui().TS0CB1->setCurrentText(QStringLiteral("300"));
+    }
+    // Clicks the search button, answers Yes to its question, and waits until the button offers
+    // the stop.
+    void StartSearch()
+    {
+        f.Script.reset(&(new TScript)->Answer(QMessageBox::Yes).Answer(QMessageBox::Ok));
+        f.Ui().TS0Button2->click();
+        QVERIFY(WaitFor([&] { return f.Ui().TS0Button2->text() == StopCaption; }, 10000));
+    }
+    void WaitForEnd()
+    {
+        QVERIFY2(WaitFor([] { return TExchange::Running() == 0; }, 60000), "the search did not end");
+        QCOMPARE(f.Ui().TS0Button2->text(), StartCaption);
+    }
+
+private slots:
+    void init() { f.Init(); }
+    void cleanup() { f.Cleanup(); }
+
+    void identifyReplies_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("9") << QByteArray("9") << LinkQuestion;
+        QTest::newRow("09") << QByteArray("09") << LinkQuestion;
+        QTest::newRow("9a") << QByteArray("9a") << QStringLiteral("Неверный тип прибора!");
+        QTest::newRow("empty") << QByteArray() << QStringLiteral("Неверный тип прибора!");
+        QTest::newRow("10") << QByteArray("10") << QStringLiteral("Неверный тип прибора!");
+    }
+    // The check's messages are forced: they show with every message option off. No to the
+    // question ends the check without reading.
+    void identifyReplies()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(QString, shown);
+        TScriptedLine line([reply](const excom::Frame &, int) {
+            return TScriptedLine::TAnswer{TScriptedLine::TAnswer::Reply, reply.toStdString()};
+        });
+        QVERIFY(line.IsValid());
+        f.UsePort(line.PortPath());
+        f.Ui().TS0SE0->setValue(23);
+        for (QAction *option : {f.Ui().M1N1, f.Ui().M1N2, f.Ui().M1N3})
+            option->setChecked(false);
+        QCOMPARE(f.Run(f.Ui().TS0Button1, &(new TScript)->Answer(QMessageBox::No).Answer(QMessageBox::Ok)),
+                 QStringList{shown});
+        const auto requests = line.Requests();
+        QCOMPARE(requests.size(), 1u);
+        QCOMPARE(int(requests[0].command), 0);
+        QCOMPARE(int(requests[0].address), 23);
+        QVERIFY(!f.Ui().M1N3->isChecked());
+        f.VerifyIdle();
+    }
+
+    void silentInstrumentHasNoLink()
+    {
+        f.Ui().TS0SE0->setValue(9);  // the simulator's instrument is at 0
+        f.Ui().M1N2->setChecked(false);
+        QCOMPARE(f.Run(f.Ui().TS0Button1, &(new TScript)->Answer(QMessageBox::Ok)),
+                 QStringList{QStringLiteral("Нет связи с прибором!")});
+        QCOMPARE(Identified(*f.Line), QList<int>{9});
+        f.VerifyIdle();
+    }
+
+    // Yes reads all settings without asking again, also with confirmations on, and gives the
+    // option back as it was; also when the read fails.
+    void yesReadsAllSettingsWithConfirmationsOffForTheRead()
+    {
+        f.Line->modify(0, [](sim::InstrumentModel &m) { m.setEepromFloat(6 + 16, 0.375f); m.updateCrcWords(); });
+        QVERIFY(f.Ui().M1N3->isChecked());
+        QCOMPARE(f.Run(f.Ui().TS0Button1, &(new TScript)->Answer(QMessageBox::Yes).Answer(QMessageBox::Ok)),
+                 QStringList({LinkQuestion, QStringLiteral("Чтение настроек завершено.")}));
+        QCOMPARE(Trace(*f.Line), QStringList({"0", "2 0"}) + Repeat("3", 87));
+        QCOMPARE(f.Ui().TS3Edit7->text(), QStringLiteral("0.375"));
+        QVERIFY(f.Ui().M1N3->isChecked());
+        f.VerifyIdle();
+
+        // The stored CRC word no longer matches: the read reports its error.
+        f.Line->modify(0, [](sim::InstrumentModel &m) { m.eeprom[0] ^= 0x5A; });
+        const QStringList seen = f.Run(f.Ui().TS0Button1, &(new TScript)->Answer(QMessageBox::Yes).Answer(QMessageBox::Ok));
+        QCOMPARE(seen.size(), 2);
+        QVERIFY(seen[1].startsWith(QStringLiteral("Контрольная сумма")));
+        QVERIFY(f.Ui().M1N3->isChecked());
+
+        f.Ui().M1N3->setChecked(false);
+        f.Run(f.Ui().TS0Button1, &(new TScript)->Answer(QMessageBox::Yes).Answer(QMessageBox::Ok));
+        QVERIFY(!f.Ui().M1N3->isChecked());
+        f.VerifyIdle();
+    }
+
+    // Three instruments on one line, found in order at the search group's port and baud rate
+    // while the link group names another port and rate.
+    void searchFindsEveryInstrumentInOrder()
+    {
+        sim::InstrumentSim line({254, 7, 100});
+        QVERIFY(line.isValid());
+        SearchAt(line.portPath(), 0, 255);
+        f.Window->ProgramControl->SetProgress(1, 0, 100, 40);  // a transfer's range before
+        StartSearch();
+        QVERIFY(WaitFor([&] { return f.Ui().TS0LB0->count() > 0; }, 30000));
+        // While it runs: its own button stays usable, the link check does not.
+        QVERIFY(f.Ui().TS0Button2->isEnabled());
+        QVERIFY(!f.Ui().TS0Button1->isEnabled());
+        QVERIFY(!f.Window->ProgramControl->ProgressGauge()->isHidden());
+        WaitForEnd();
+        QCOMPARE(f.Script->Seen(), QStringList({SearchQuestion, SearchDone}));
+        QCOMPARE(Items(f.Ui().TS0LB0), QStringList({"7", "100", "254"}));
+        QList<int> all;
+        for (int a = 0; a <= 255; ++a)
+            all << a;
+        QCOMPARE(Identified(line), all);
+        QVERIFY(f.Line->log().empty());  // nothing went to the link group's instrument
+        QProgressBar *gauge = f.Window->ProgramControl->ProgressGauge();
+        QVERIFY(gauge->isHidden());
+        QCOMPARE(gauge->minimum(), 0);
+        QCOMPARE(gauge->maximum(), 255);
+        QVERIFY(f.Ui().TS0Button1->isEnabled());
+        f.VerifyIdle();
+    }
+
+    // Stopped midway: the addresses found stay listed, and no address is asked after the one
+    // in flight when the stop came.
+    void stoppedSearchKeepsWhatItFound()
+    {
+        sim::InstrumentSim line({3, 17, 40});
+        SearchAt(line.portPath(), 0, 255);
+        StartSearch();
+        QVERIFY(WaitFor([&] { return f.Ui().TS0LB0->count() == 2; }, 30000));
+        const std::size_t asked = Identified(line).size();
+        f.Ui().TS0Button2->click();
+        QCOMPARE(f.Ui().TS0Button2->text(), QStringLiteral("Wait..."));
+        f.Ui().TS0Button2->click();  // "Wait...": nothing
+        WaitForEnd();
+        QCOMPARE(Items(f.Ui().TS0LB0), QStringList({"3", "17"}));
+        QVERIFY(std::size_t(Identified(line).size()) <= asked + 1);
+        QCOMPARE(f.Script->Seen(), QStringList({SearchQuestion, SearchDone}));
+        f.VerifyIdle();
+    }
+
+    // A stop that comes while the search still waits for the link lock ends it before any
+    // address is asked.
+    void stopBeforeTheSearchBeganIsKept()
+    {
+        sim::InstrumentSim line({3});
+        SearchAt(line.portPath(), 0, 10);
+        QVERIFY(COMPortMutex().tryLock());
+        StartSearch();
+        f.Ui().TS0Button2->click();
+        QCOMPARE(f.Ui().TS0Button2->text(), QStringLiteral("Wait..."));
+        COMPortMutex().unlock();
+        WaitForEnd();
+        QVERIFY(line.log().empty());
+        QCOMPARE(f.Ui().TS0LB0->count(), 0);
+        f.VerifyIdle();
+    }
+
+    // A late reply of one address is not taken as the reply of the next.
+    void lateReplyIsNotTheNextAddresss()
+    {
+        sim::InstrumentSim line({5, 6});
+        line.setSlowDelay(std::chrono::milliseconds(60));  // beyond the 19200 baud time-out
+        line.injectFault(sim::Fault::SlowAnswer, 1);       // the reply of 5
+        SearchAt(line.portPath(), 4, 7);
+        StartSearch();
+        WaitForEnd();
+        QCOMPARE(Items(f.Ui().TS0LB0), QStringList{"6"});
+        QCOMPARE(Identified(line), QList<int>({4, 5, 6, 7}));
+    }
+
+    // A stop that reached the link as the last search ended does not end the next one.
+    void staleStopDoesNotEndTheNextSearch()
+    {
+        sim::InstrumentSim line({2});
+        SearchAt(line.portPath(), 0, 3);
+        EX_StopSearchAvailableDevices(f.Device().LinkHandle);
+        StartSearch();
+        WaitForEnd();
+        QCOMPARE(Items(f.Ui().TS0LB0), QStringList{"2"});
+        QCOMPARE(Identified(line), QList<int>({0, 1, 2, 3}));
+    }
+
+    void rangeBackwardsFailsWithoutTheLink()
+    {
+        sim::InstrumentSim line({10});
+        SearchAt(line.portPath(), 11, 10);
+        StartSearch();
+        WaitForEnd();
+        QCOMPARE(f.Script->Seen(), QStringList({SearchQuestion, SearchFailed}));
+        QVERIFY(line.log().empty());
+        f.VerifyIdle();
+
+        f.Ui().TS0SE1->setValue(10);
+        StartSearch();
+        WaitForEnd();
+        QCOMPARE(Items(f.Ui().TS0LB0), QStringList{"10"});
+        QCOMPARE(Identified(line), QList<int>{10});
+    }
+
+    void unopenablePortFails()
+    {
+        SearchAt("/dev/null-no-such-port", 0, 3);
+        StartSearch();
+        WaitForEnd();
+        QCOMPARE(f.Script->Seen(), QStringList({SearchQuestion, SearchFailed}));
+        f.VerifyIdle();
+    }
+};
+
+int main(int argc, char **argv)
+{
+    return RunIsolated<TestLinkSearch>(argc, argv);
+}
+
+#include "tst_link_search.moc"

@@ -48,6 +48,8 @@ void ShowFloat(QLineEdit *edit, float value)
     edit->setText(text);
 }
 
+} // namespace
+
 // A float field's text as a number: optional blanks around, sign, digits with "." as the
 // separator, optional exponent; it must round to a finite 32-bit float ("3.40282347E38", the
 // largest as the form shows it, does). Anything else (an empty field, "NAN", "1,5", "1e39")
@@ -63,6 +65,8 @@ float FieldFloat(const QLineEdit *edit)
         throw TConvertError(text, TConvertError::Float);
     return *single;
 }
+
+namespace {
 
 // A list shows a code by its item; a code without an item leaves the list without a selection.
 void ShowItem(QComboBox *list, int code)

@@ -8,6 +8,7 @@
 #include "device_u.h"
 
 #include "device_operation.h"
+#include "device_loops.h"
 #include "indicator_pictures.h"
 #include "loop_control.h"
 #include "main_u.h"
@@ -137,13 +138,16 @@ std::int32_t TDevice::CyclicIndicatorTest()
     // From none the first step lights segment 0; after a segment lit by hand, the one after it.
     if (Segment > 7)
         Segment = 7;
-    RunLoop(*this, {{FForm->ui->TS4Button5, QStringLiteral("Запустить циклический тест индикаторов"),
-                     QStringLiteral("Остановить циклический тест индикаторов"), CyclicButtonId},
-                    CyclicPause,
-                    [this] {
-                        Segment = Next(Segment);
-                        LightSegment(Segment);  // a failed step is skipped; the loop goes on
-                    },
-                    nullptr});
+    TLoop loop;
+    loop.Button = FForm->ui->TS4Button5;
+    loop.StartText = QStringLiteral("Запустить циклический тест индикаторов");
+    loop.StopText = QStringLiteral("Остановить циклический тест индикаторов");
+    loop.AccessId = CyclicButtonId;
+    loop.PauseMs = unsigned(CyclicPause.count());
+    loop.Sample = [this] {
+        Segment = Next(Segment);
+        LightSegment(Segment);  // a failed step is skipped; the loop goes on
+    };
+    RunLoop(*this, loop);  // a port that cannot be opened ends it at once, silently
     return 0;
 }

@@ -41,6 +41,7 @@
 #include <span>
 #include <stdexcept>
 
+class QLineEdit;
 class TfMain;
 namespace platform {
 class ProfileBatch;
@@ -246,6 +247,31 @@ public:
     // no messages. 0, or the failing link result with the ADC block untouched.
     std::int32_t ReadADC();
 
+    // --- Calibration procedures (device_calibration.cpp) ---
+    // Worker operations: each sets the instrument to the sensor and range its reference needs,
+    // reads the ADC block N times, T seconds apart, and puts the mean coefficient into the
+    // model and on the form (the three-wire one: Uref and Rref from two resistors). They report
+    // through program messages only. 0 done; -1 declined, cancelled or failed.
+    std::int32_t CalibrateCurrent5();
+    std::int32_t CalibrateCurrent20();
+    std::int32_t CalibrateVoltage();
+    std::int32_t CalibrateResistance3W();
+    std::int32_t CalibrateRL();
+    std::int32_t CalibrateRc();
+    // The procedure's mode code (1 to 6) on the instrument's display: the link result; a mode
+    // out of range sends nothing and returns LastError. The caller holds the link.
+    std::int32_t ShowCalibrationMode(std::uint8_t mode);
+
+    // --- Monitoring loops and the inspection (device_monitor.cpp, device_inspection.cpp) ---
+    // Worker operations that read until their button stops them (RunFlag). 0 when stopped,
+    // -1 when the port could not be opened (or the inspection was declined).
+    std::int32_t MonitorCalibration();
+    std::int32_t MonitorValues();
+    std::int32_t MonitorADC();
+    std::int32_t InspectionMeasure();
+    // Window thread: the inspection's maximum and minimum start again; also during a run.
+    void ResetStatistics();
+
     // --- Port lists (device_ports.cpp) ---
     // Window thread, once at start-up: the port lists of the link and search groups (TS0CB0,
     // TS0CB2) from the ports present, each with its first item chosen ("COM1" and "COM2" when
@@ -323,3 +349,8 @@ private:
     TLinkSettings FLinkSettings;
     TfMain *FForm = nullptr;
 };
+
+// A float field's text as a number: optional blanks around, sign, digits with "." as the
+// separator, optional exponent, within a 32-bit float; otherwise TConvertError naming the text.
+// Window thread (device_form.cpp).
+float FieldFloat(const QLineEdit *edit);

@@ -1,16 +1,13 @@
-// The start/stop buttons' runs, the loops' stop request and the loop frame.
+// The start/stop buttons' runs and the loops' stop request.
 #include "loop_control.h"
 
-#include "device_u.h"
 #include "global_u.h"
 #include "main_u.h"
 #include "prgctrl_u.h"
 
 #include <QAbstractButton>
-#include <QtDebug>
 
 #include <condition_variable>
-#include <exception>
 #include <mutex>
 
 namespace {
@@ -77,37 +74,4 @@ bool LoopPause(std::chrono::milliseconds pause)
     std::unique_lock guard(pauseLock);
     pauseWake.wait_for(guard, pause, [] { return RunFlag == 0; });
     return RunFlag != 0;
-}
-
-void RunLoop(TDevice &device, const TLoop &loop)
-{
-    TfMain *form = device.Form();
-    if (!form)
-        return;
-    StartLoop();
-    TButtonRun run(*form, loop.Button);
-    run.BeginExchange();
-    try {
-        bool open = false;
-        try {
-            open = device.OpenPort() == 0;
-        } catch (const TConvertError &) {
-            // A baud list without a number: like a port that cannot be opened.
-        }
-        while (open && LoopRunning()) {
-            {
-                std::lock_guard lock(COMPortMutex());
-                if (!LoopRunning())
-                    break;
-                loop.Step();
-            }
-            if (!LoopPause(loop.Pause))
-                break;
-        }
-    } catch (const std::exception &e) {
-        qWarning("loop ended: %s", e.what());
-    }
-    if (loop.Finish)
-        loop.Finish();
-    device.ClosePort();
 }

@@ -279,6 +279,19 @@ void TfMain::ConnectCommands()
     onWorker({ui->TS4Button6}, &TDevice::PrevSegment);
     onWorker({ui->TS4Button7}, &TDevice::NextSegment);
     onWorker({ui->TS4Button8}, &TDevice::FinishIndicatorTest);
+
+    // Calibrations, and the loops that their start/stop buttons start (ToggleClick stops them).
+    onWorker({ui->TS3Button3}, &TDevice::CalibrateCurrent5);
+    onWorker({ui->TS3Button4}, &TDevice::CalibrateCurrent20);
+    onWorker({ui->TS3Button5}, &TDevice::CalibrateVoltage);
+    onWorker({ui->TS3Button6}, &TDevice::CalibrateResistance3W);
+    onWorker({ui->TS3Button7}, &TDevice::CalibrateRL);
+    onWorker({ui->TS3Button8}, &TDevice::CalibrateRc);
+    onWorker({ui->TS3Button11}, &TDevice::MonitorCalibration);
+    onWorker({ui->TS4Button1}, &TDevice::InspectionMeasure);
+    onWorker({ui->TS5Button3}, &TDevice::MonitorValues);
+    onWorker({ui->TS5Button4}, &TDevice::MonitorADC);
+    SetCommand(ui->TS4Button2, OnWindowThread, [this] { Device->ResetStatistics(); });
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -1,6 +1,7 @@
 #include "instrument_model.h"
 
 #include "frame.h"
+#include "instrument_play.h"
 
 #include <charconv>
 #include <cstring>
@@ -160,6 +161,9 @@ double InstrumentModel::value(int index) const
 
 CommandReply InstrumentModel::execute(std::uint8_t command, const std::string &argument)
 {
+    if (play)
+        if (auto reply = play->before(*this, command, argument))
+            return *reply;
     const long arg = parseArgument(argument);
     switch (command) {
     case 0:

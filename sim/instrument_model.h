@@ -3,9 +3,12 @@
 // what it does with each link command. No locking here; the simulator guards it.
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace sim {
+
+class SignalPlay;
 
 struct CommandReply {
     bool refused = false;
@@ -58,6 +61,10 @@ public:
     int indicatorResets = 0;            // commands 13 received
     std::uint8_t relayMask = 0;         // 0: the instrument drives its relays itself
     int finishedWrites = 0;             // commands 11 received
+    // Calibration play (instrument_play.h): readings that change from read to read, refusals
+    // on demand. Shared by the copies that instrument() hands out: read its counters through
+    // InstrumentSim::modify, under the simulator's lock.
+    std::shared_ptr<SignalPlay> play;
 };
 
 } // namespace sim

@@ -1,0 +1,375 @@
+// TDevice: the calibration procedures.
+//
+// Every procedure has the same frame (RunCalibration): the question; the calibration's sensor
+// type and range onto the form, the form into the model and the parameters into the instrument
+// (its own question and report; the procedure goes on whatever came of it); the reference values
+// read from the form; the prompt to apply the reference (shown whatever the message options
+// say); then, under the link lock with the port open and the mode code on the instrument's
+// display, the readings; and on every path the clean-up: gauge hidden, indicators restored,
+// port closed, exchange state idle, lock released.
+//
+// The result goes into the model's calibration block and onto the form only; the technician
+// writes it into the instrument or a calibration file afterwards.
+#include "device_u.h"
+
+#include "global_u.h"
+#include "main_u.h"
+#include "prgctrl_u.h"
+#include "ui_main_u.h"
+
+#include <QThread>
+
+#include <algorithm>
+#include <array>
+#include <functional>
+#include <mutex>
+#include <optional>
+
+namespace {
+
+const QString NotProcessedText = QStringLiteral("Невозможно обработать результаты измерений");
+
+// A reference field that is not a number; the text names the field.
+struct TFieldError {
+    QString Message;
+};
+
+// What ends a procedure's readings: a message of the given kind; no text: no message.
+struct TOutcome {
+    QString Text;
+    TMessageKind Kind = mtInformation;
+};
+
+struct TCalibrationRun {
+    QString Question;
+    int SensorItem = 0;        // item of the sensor list TS1CB1
+    QString RangeHigh;         // the range runs from "0" to this
+    std::function<void()> ReadReferences;  // before the prompt; may throw TFieldError
+    QString Prompt;
+    std::uint8_t Mode = 0;     // on the instrument's display while it reads
+    // With the link: the readings and the result.
+    std::function<TOutcome()> Work;
+};
+
+bool Accepted(std::uint16_t answer)
+{
+    return answer == mrYes || answer == mrOk;
+}
+
+// A reference field of the calibration tab with the label beside it.
+struct TReferenceField {
+    QLineEdit *Ui::TfMain::*Field;
+    QLabel *Ui::TfMain::*Label;
+};
+
+// The value of a reference field; TFieldError naming the field when it is not a number.
+float ReferenceValue(TDevice &device, const TReferenceField &reference)
+{
+    std::optional<QString> failure;
+    const float value = RunOnWindowThread([&] {
+        const Ui::TfMain &ui = *device.Form()->ui;
+        try {
+            return FieldFloat(ui.*reference.Field);
+        } catch (const TConvertError &e) {
+            // Nothing is thrown through the window thread's loop: carried out and thrown here.
+            failure = QStringLiteral("%1: %2").arg((ui.*reference.Label)->text().trimmed(), e.Message());
+            return 0.0f;
+        }
+    });
+    if (failure)
+        throw TFieldError{*failure};
+    return value;
+}
+
+std::int32_t RunCalibration(TDevice &device, const TCalibrationRun &run)
+{
+    TfMain *form = device.Form();
+    if (!form)
+        return -1;
+    TProgramControl &control = *form->ProgramControl;
+    Ui::TfMain &ui = *form->ui;
+
+    std::unique_lock<platform::NamedLock> lock(COMPortMutex(), std::defer_lock);
+    struct TCleanup {
+        TDevice &Device;
+        TProgramControl &Control;
+        std::unique_lock<platform::NamedLock> &Lock;
+        ~TCleanup()
+        {
+            Control.SetProgress(0, 0, 0, 0);
+            // The port is only open, and the link only ours, once the lock was taken.
+            if (Lock.owns_lock()) {
+                Device.RestoreIndicators();
+                Device.ClosePort();
+            }
+            Control.SetExchangeState(Idle);
+        }
+    } cleanup{device, control, lock};
+    const auto report = [&](const TOutcome &outcome) {
+        if (!outcome.Text.isEmpty())
+            control.ShowProgramMessage(false, outcome.Text, outcome.Kind, mbOK);
+    };
+
+    if (!Accepted(control.ShowProgramMessage(false, run.Question, mtConfirmation, mbYesNo)))
+        return -1;
+    RunOnWindowThread([&] {
+        ui.TS1CB1->setCurrentIndex(run.SensorItem);
+        ui.TS1Edit0->setText(QStringLiteral("0"));
+        ui.TS1Edit1->setText(run.RangeHigh);
+    });
+    try {
+        device.TakeParams();
+        device.WriteParams();  // its own question and report; the calibration goes on regardless
+        if (run.ReadReferences)
+            run.ReadReferences();
+    } catch (const TConvertError &e) {
+        report({e.Message(), mtError});
+        return -1;
+    } catch (const TFieldError &e) {
+        report({e.Message, mtError});
+        return -1;
+    }
+    if (!Accepted(control.ShowProgramMessage(true, run.Prompt, mtConfirmation, mbOKCancel)))
+        return -1;
+
+    lock.lock();
+    control.SetExchangeState(Exchanging);
+    TOutcome outcome;
+    try {
+        if (device.OpenPort() != 0 || device.ShowCalibrationMode(run.Mode) != 0)
+            outcome = {device.GetErrorText(device.LastError), mtError};
+        else
+            outcome = run.Work();
+    } catch (const TConvertError &e) {
+        outcome = {e.Message(), mtError};
+    }
+    report(outcome);
+    return outcome.Kind == mtInformation && !outcome.Text.isEmpty() ? 0 : -1;
+}
+
+// N readings and the pause before each, as the form holds them; window thread.
+struct TReadingPlan {
+    int Count = 1;
+    int PauseSeconds = 0;
+};
+
+TReadingPlan ReadingPlan(TDevice &device)
+{
+    return RunOnWindowThread([&] {
+        const Ui::TfMain &ui = *device.Form()->ui;
+        return TReadingPlan{std::clamp(ui.TS3SE0->value(), 1, 100), std::clamp(ui.TS3SE1->value(), 0, 600)};
+    });
+}
+
+// Pauses, then reads the ADC block: false on a link failure.
+bool TakeReading(TDevice &device, const TReadingPlan &plan)
+{
+    if (plan.PauseSeconds > 0)
+        QThread::sleep(unsigned(plan.PauseSeconds));
+    return device.ReadADC() == 0;
+}
+
+TOutcome LinkFailure(TDevice &device)
+{
+    return {device.GetErrorText(device.LastError), mtError};
+}
+
+// A procedure that yields one coefficient: the mean of a per-sample term.
+struct TSingleCoefficient {
+    QString Question;
+    int SensorItem;
+    QString RangeHigh;
+    QString Prompt;
+    std::uint8_t Mode;
+    float TCalibration::*Coefficient;
+    // The reference field; none for the resistance procedures.
+    std::optional<TReferenceField> Reference;
+    // The zero test fails (true) for this reading.
+    bool (*ZeroFails)(const TADCData &, const TCalibration &);
+    double (*Term)(const TADCData &, const TCalibration &, double reference);
+    QString DoneText;
+};
+
+std::int32_t CalibrateSingle(TDevice &device, const TSingleCoefficient &member)
+{
+    double reference = 0;
+    TCalibrationRun run{member.Question, member.SensorItem, member.RangeHigh, nullptr, member.Prompt, member.Mode,
+                        nullptr};
+    if (member.Reference)
+        run.ReadReferences = [&] { reference = ReferenceValue(device, *member.Reference); };
+    run.Work = [&]() -> TOutcome {
+        const TReadingPlan plan = ReadingPlan(device);
+        const auto update = [&](const auto &change) {
+            TCalibration c = TCalibration::FromBytes(device.CalibBlock);
+            change(c);
+            c.ToBytes(device.CalibBlock);
+        };
+        update([&](TCalibration &c) { c.*member.Coefficient = 0; });
+        for (int k = 1; k <= plan.Count; ++k) {
+            if (!TakeReading(device, plan))
+                return LinkFailure(device);
+            const TADCData reading = TADCData::FromBytes(device.ADCBlock);
+            const TCalibration c = TCalibration::FromBytes(device.CalibBlock);
+            if (member.ZeroFails(reading, c))
+                return {NotProcessedText, mtError};
+            // The sum lives in the 32-bit coefficient itself.
+            update([&](TCalibration &held) {
+                held.*member.Coefficient = float(double(held.*member.Coefficient) + member.Term(reading, c, reference));
+            });
+            device.Form()->ProgramControl->SetProgress(1, 1, plan.Count, k);
+        }
+        update([&](TCalibration &c) { c.*member.Coefficient = c.*member.Coefficient / float(plan.Count); });
+        device.ShowParams();
+        return {member.DoneText, mtInformation};
+    };
+    return RunCalibration(device, run);
+}
+
+} // namespace
+
+// --- The procedures ---
+
+namespace {
+
+// The ADC block's channel voltages.
+double V1(const TADCData &r) { return r.Channel1Voltage; }
+double V2(const TADCData &r) { return r.Channel2Voltage; }
+double V3(const TADCData &r) { return r.Channel3Voltage; }
+
+const QString CurrentPrompt = QStringLiteral("Установите калибровочный ток!");
+
+// One pass of the three-wire procedure: N readings with the gauge from first to first + N - 1
+// (of 2N), their mean channel 1 and 2 voltages into a and b. False on a link failure.
+bool ThreeWirePass(TDevice &device, const TReadingPlan &plan, int first, float &a, float &b)
+{
+    a = 0;
+    b = 0;
+    for (int k = 0; k < plan.Count; ++k) {
+        if (!TakeReading(device, plan))
+            return false;
+        const TADCData reading = TADCData::FromBytes(device.ADCBlock);
+        a += reading.Channel1Voltage;
+        b += reading.Channel2Voltage;
+        device.Form()->ProgramControl->SetProgress(1, 1, 2 * plan.Count, first + k);
+    }
+    a /= float(plan.Count);
+    b /= float(plan.Count);
+    return true;
+}
+
+} // namespace
+
+std::int32_t TDevice::CalibrateVoltage()
+{
+    return CalibrateSingle(
+        *this, {QStringLiteral("Начать калибровку по напряжению (диапазон 0..100 мВ)?"), 18, QStringLiteral("100"),
+                QStringLiteral("Установите калибровочное напряжение!"), 2, &TCalibration::Ku,
+                TReferenceField{&Ui::TfMain::TS3Edit2, &Ui::TfMain::TS3Label2},
+                [](const TADCData &r, const TCalibration &) { return V1(r) == 0; },
+                [](const TADCData &r, const TCalibration &, double u) { return u / V1(r); },
+                QStringLiteral("Калибровка по напряжению (диапазон 0..100 мВ) завершена.")});
+}
+
+std::int32_t TDevice::CalibrateCurrent5()
+{
+    return CalibrateSingle(
+        *this, {QStringLiteral("Начать калибровку по току (диапазон 0..5 мА)?"), 15, QStringLiteral("5"), CurrentPrompt,
+                3, &TCalibration::Ki05, TReferenceField{&Ui::TfMain::TS3Edit0, &Ui::TfMain::TS3Label0},
+                [](const TADCData &r, const TCalibration &) { return V3(r) == 0; },
+                [](const TADCData &r, const TCalibration &, double i) { return i / V3(r); },
+                QStringLiteral("Калибровка по току (диапазон 0..5 мА) завершена.")});
+}
+
+std::int32_t TDevice::CalibrateCurrent20()
+{
+    return CalibrateSingle(
+        *this, {QStringLiteral("Начать калибровку по току (диапазон 0..20 мА)?"), 16, QStringLiteral("20"),
+                CurrentPrompt, 4, &TCalibration::Ki20, TReferenceField{&Ui::TfMain::TS3Edit1, &Ui::TfMain::TS3Label1},
+                [](const TADCData &r, const TCalibration &) { return V3(r) == 0; },
+                [](const TADCData &r, const TCalibration &, double i) { return i / V3(r); },
+                QStringLiteral("Калибровка по току (диапазон 0..20 мА) завершена.")});
+}
+
+std::int32_t TDevice::CalibrateRL()
+{
+    return CalibrateSingle(
+        *this, {QStringLiteral("Начать калибровку RL?"), 20, QStringLiteral("320"), QStringLiteral("Закоротите линию!"), 5,
+                &TCalibration::Rl, std::nullopt,
+                [](const TADCData &r, const TCalibration &c) { return c.Uref - V2(r) == 0; },
+                [](const TADCData &r, const TCalibration &c, double) { return V2(r) * c.Rref / (c.Uref - V2(r)); },
+                QStringLiteral("Калибровка по RL завершена.")});
+}
+
+std::int32_t TDevice::CalibrateRc()
+{
+    return CalibrateSingle(
+        *this, {QStringLiteral("Начать калибровку Rc?"), 10, QStringLiteral("320"), QStringLiteral("Установите что-нибудь!"),
+                6, &TCalibration::Rc, std::nullopt,
+                [](const TADCData &r, const TCalibration &c) { return c.Uref - V2(r) == 0; },
+                [](const TADCData &r, const TCalibration &c, double) {
+                    return (V2(r) - V3(r)) * c.Rref / (c.Uref - V2(r));
+                },
+                QStringLiteral("Калибровка по Rc завершена.")});
+}
+
+std::int32_t TDevice::CalibrateResistance3W()
+{
+    float r1 = 0, r2 = 0;
+    TCalibrationRun run;
+    run.Question = QStringLiteral("Начать калибровку по сопротивлению (3ех проводная схема)?");
+    run.SensorItem = 20;
+    run.RangeHigh = QStringLiteral("320");
+    run.ReadReferences = [&] {
+        r1 = ReferenceValue(*this, {&Ui::TfMain::TS3Edit3, &Ui::TfMain::TS3Label3});
+        r2 = ReferenceValue(*this, {&Ui::TfMain::TS3Edit4, &Ui::TfMain::TS3Label4});
+    };
+    run.Prompt = QStringLiteral("Подключите сопротивление R1 по 3ех проводной схеме!");
+    run.Mode = 1;
+    run.Work = [&]() -> TOutcome {
+        const TReadingPlan plan = ReadingPlan(*this);
+        float a1 = 0, b1 = 0, a2 = 0, b2 = 0;
+        if (!ThreeWirePass(*this, plan, 1, a1, b1) || RestoreIndicators() != 0)
+            return LinkFailure(*this);
+        // The lock stays held and the port open while the technician changes the resistor.
+        const std::uint16_t answer = FForm->ProgramControl->ShowProgramMessage(
+            true, QStringLiteral("Подключите сопротивление R2 по 3ех проводной схеме!"), mtConfirmation, mbOKCancel);
+        if (!Accepted(answer))
+            return {};
+        if (ShowCalibrationMode(1) != 0 || !ThreeWirePass(*this, plan, plan.Count + 1, a2, b2))
+            return LinkFailure(*this);
+
+        const double p = double(b1) - 2.0 * a1;
+        const double q = (double(b2) - 2.0 * a2) * r1 - p * r2;
+        if (p == 0 || q == 0)
+            return {NotProcessedText + QLatin1Char('.'), mtError};
+        TCalibration c = TCalibration::FromBytes(CalibBlock);
+        c.Uref = float((double(r1) * b1 * (double(b2) - 2.0 * a2) - double(r2) * b2 * p) / q);
+        c.Rref = float((double(c.Uref) - b1) * r1 / p);
+        c.ToBytes(CalibBlock);
+        ShowParams();
+        return {QStringLiteral("Калибровка по сопротивлению (3ех проводная схема) завершена."), mtInformation};
+    };
+    return RunCalibration(*this, run);
+}
+
+std::int32_t TDevice::ShowCalibrationMode(std::uint8_t mode)
+{
+    // The patterns in write order, the last on the leftmost digit.
+    static constexpr std::array<std::array<std::uint8_t, 4>, 6> Patterns{{
+        {0x00, 0x00, 0x4F, 0x50},  // 1 "r3"
+        {0x00, 0x00, 0x00, 0x3E},  // 2 "U"
+        {0x00, 0x6D, 0x3F, 0x06},  // 3 "I05"
+        {0x3F, 0x5B, 0x3F, 0x06},  // 4 "I020"
+        {0x00, 0x4F, 0x38, 0x50},  // 5 "rL3"
+        {0x00, 0x3F, 0x39, 0x50},  // 6 "rC0"
+    }};
+    if (mode < 1 || mode > Patterns.size())
+        return LastError;
+    if (SetIndicatorPosition(4) != 0)
+        return LastError;
+    for (const std::uint8_t pattern : Patterns[mode - 1]) {
+        if (WriteIndicatorByte(pattern) != 0)
+            return LastError;
+    }
+    return 0;
+}

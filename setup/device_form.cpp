@@ -5,6 +5,8 @@
 // by two threads at once.
 #include "device_u.h"
 
+#include "field_place.h"
+
 #include "global_u.h"
 #include "main_u.h"
 #include "prgctrl_u.h"
@@ -48,17 +50,31 @@ void ShowFloat(QLineEdit *edit, float value)
     edit->setText(text);
 }
 
+// A float field that cannot be read, with the field, so that the user can be shown it.
+struct TFieldError {
+    TConvertError Error;
+    QLineEdit *Field;
+};
+
 // A float field's text as a number: optional blanks around, sign, digits with "." as the
-// separator, optional exponent; it must fit a 32-bit float. Anything else (an empty field,
-// "NAN", "1,5", "1e39") throws TConvertError naming the text.
-float FieldFloat(const QLineEdit *edit)
+// separator, optional exponent; it must round to a finite 32-bit float (so "3.40282347E38",
+// the largest float as it is shown, reads back). Anything else throws TFieldError: not a
+// number (an empty field, "NAN", "1,5") or a number too large for the instrument ("1e39").
+float FieldFloat(QLineEdit *edit)
 {
     static const QRegularExpression number(QStringLiteral("^\\s*[+-]?(\\d+\\.?\\d*|\\.\\d+)([eE][+-]?\\d+)?\\s*$"));
+    // Halfway between the largest float and the next power of two: what lies below rounds to
+    // the largest float, what lies above to infinity.
+    static const double roundsToInfinity = std::ldexp(1.0, 128) - std::ldexp(1.0, 103);
     const QString text = edit->text();
-    bool ok = number.match(text).hasMatch();
-    const double value = ok ? text.trimmed().toDouble(&ok) : 0.0;
-    if (!ok || !std::isfinite(value) || std::fabs(value) > double(FLT_MAX))
-        throw TConvertError(text, TConvertError::Float);
+    if (!number.match(text).hasMatch())
+        throw TFieldError{TConvertError(text, TConvertError::Float), edit};
+    bool ok = false;
+    const double value = text.trimmed().toDouble(&ok);
+    if (!ok || !std::isfinite(value) || std::fabs(value) >= roundsToInfinity)
+        throw TFieldError{TConvertError(text, TConvertError::FloatRange), edit};
+    if (std::fabs(value) > double(FLT_MAX))
+        return value > 0 ? FLT_MAX : -FLT_MAX;
     return static_cast<float>(value);
 }
 
@@ -154,7 +170,7 @@ void ShowOnForm(const TParams &p, const TCalibration &c, TfMain &form)
 }
 
 // Takes the form into p and c field by field, in the form's order; a field that cannot be
-// read ends it there with TConvertError.
+// read ends it there with TFieldError.
 void TakeFromForm(TParams &p, TCalibration &c, const TfMain &form)
 {
     const Ui::TfMain &ui = *form.ui;
@@ -220,8 +236,11 @@ std::int32_t TDevice::TakeParams()
         TCalibration c = TCalibration::FromBytes(CalibBlock);
         try {
             TakeFromForm(p, c, *FForm);
-        } catch (const TConvertError &e) {
-            failure = e;
+        } catch (const TFieldError &e) {
+            // The message names the field, and the field is put before the user.
+            failure = e.Error;
+            failure->SetPlace(FieldPlace(e.Field));
+            ShowField(e.Field);
         }
         // What was taken before a failing field stays taken.
         p.ToBytes(ParamsBlock);

@@ -41,7 +41,21 @@ HelpResult WinHelp(const QString &helpFile, UINT command, std::uintptr_t data)
 
 QString HelpFileMissingText(const QString &helpFile)
 {
-    return QStringLiteral("Cannot find the %1 file.").arg(QDir::toNativeSeparators(helpFile));
+    return QStringLiteral("Не найден файл справки %1.").arg(QDir::toNativeSeparators(helpFile));
+}
+
+QString FindFileIgnoringCase(const QString &folder, const QString &fileName)
+{
+    QDir dir(folder);
+    const QString exact = dir.filePath(fileName);
+    if (QFileInfo::exists(exact))
+        return exact;
+    const QStringList entries = dir.entryList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString &entry : entries) {
+        if (entry.compare(fileName, Qt::CaseInsensitive) == 0)
+            return dir.filePath(entry);
+    }
+    return exact;
 }
 
 } // namespace platform

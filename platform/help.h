@@ -30,4 +30,9 @@ HelpResult WinHelp(const QString &helpFile, UINT command, std::uintptr_t data);
 // The user's message for a help file that does not exist.
 QString HelpFileMissingText(const QString &helpFile);
 
+// The path of fileName in folder, matched without regard to letter case as Windows matches it
+// (a help file shipped as "vks74xx.hlp" is found for "Vks74xx.hlp"); folder + fileName when no
+// entry matches.
+QString FindFileIgnoringCase(const QString &folder, const QString &fileName);
+
 } // namespace platform

@@ -72,7 +72,8 @@ float ReferenceValue(TDevice &device, const TReferenceField &reference)
             return FieldFloat(ui.*reference.Field);
         } catch (const TConvertError &e) {
             // Nothing is thrown through the window thread's loop: carried out and thrown here.
-            failure = QStringLiteral("%1: %2").arg((ui.*reference.Label)->text().trimmed(), e.Message());
+            // The message names the field (its tab, group and label).
+            failure = e.Message();
             return 0.0f;
         }
     });
@@ -136,7 +137,9 @@ std::int32_t RunCalibration(TDevice &device, const TCalibrationRun &run)
     control.SetExchangeState(Exchanging);
     TOutcome outcome;
     try {
-        if (device.OpenPort() != 0 || device.ShowCalibrationMode(run.Mode) != 0)
+        if (device.OpenPort() != 0)
+            outcome = {device.OpenPortErrorText(), mtError};
+        else if (device.ShowCalibrationMode(run.Mode) != 0)
             outcome = {device.GetErrorText(device.LastError), mtError};
         else
             outcome = run.Work();

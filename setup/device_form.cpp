@@ -5,6 +5,8 @@
 // by two threads at once.
 #include "device_u.h"
 
+#include "field_place.h"
+
 #include "global_u.h"
 #include "main_u.h"
 #include "prgctrl_u.h"
@@ -52,17 +54,26 @@ void ShowFloat(QLineEdit *edit, float value)
 
 // A float field's text as a number: optional blanks around, sign, digits with "." as the
 // separator, optional exponent; it must round to a finite 32-bit float ("3.40282347E38", the
-// largest as the form shows it, does). Anything else (an empty field, "NAN", "1,5", "1e39")
-// throws TConvertError naming the text.
+// largest as the form shows it, does). Anything else throws TConvertError naming the field and
+// the text: not a number (an empty field, "NAN", "1,5") or a number too large for the
+// instrument ("1e39").
 float FieldFloat(const QLineEdit *edit)
 {
     static const QRegularExpression number(QStringLiteral("^\\s*[+-]?(\\d+\\.?\\d*|\\.\\d+)([eE][+-]?\\d+)?\\s*$"));
     const QString text = edit->text();
-    bool ok = number.match(text).hasMatch();
-    const double value = ok ? text.trimmed().toDouble(&ok) : 0.0;
-    const std::optional<float> single = ok ? device_bytes::ToSingle(value) : std::nullopt;
-    if (!single)
-        throw TConvertError(text, TConvertError::Float);
+    std::optional<float> single;
+    TConvertError::TKind kind = TConvertError::Float;
+    if (number.match(text).hasMatch()) {
+        bool ok = false;
+        const double value = text.trimmed().toDouble(&ok);  // not ok: beyond even a double
+        single = ok ? device_bytes::ToSingle(value) : std::nullopt;
+        kind = TConvertError::FloatRange;
+    }
+    if (!single) {
+        TConvertError error(text, kind);
+        error.SetPlace(FieldPlace(edit), edit);
+        throw error;
+    }
     return *single;
 }
 
@@ -227,7 +238,10 @@ std::int32_t TDevice::TakeParams()
         try {
             TakeFromForm(p, c, *FForm);
         } catch (const TConvertError &e) {
+            // The message names the field; the field is put before the user.
             failure = e;
+            if (e.Field())
+                ShowField(const_cast<QWidget *>(e.Field()));
         }
         // What was taken before a failing field stays taken.
         p.ToBytes(ParamsBlock);

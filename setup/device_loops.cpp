@@ -74,7 +74,7 @@ std::int32_t RunLoop(TDevice &device, const TLoop &loop)
     QString failure;
     try {
         if (device.OpenPort() != 0)
-            failure = device.GetErrorText(device.LastError);
+            failure = device.OpenPortErrorText();
     } catch (const TConvertError &e) {
         failure = e.Message();
     }

@@ -86,7 +86,7 @@ std::int32_t RunTransfer(TDevice &device, const TTransfer &transfer)
 
     std::optional<QString> failure;
     try {
-        failure = device.OpenPort() != 0 ? device.GetErrorText(device.LastError) : transfer.Work();
+        failure = device.OpenPort() != 0 ? device.OpenPortErrorText() : transfer.Work();
     } catch (const TConvertError &e) {
         failure = e.Message();
     } catch (const TOperationError &e) {

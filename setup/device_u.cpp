@@ -19,6 +19,8 @@ QString ConvertMessage(const QString &text, TConvertError::TKind kind)
     switch (kind) {
     case TConvertError::Hexadecimal: return QStringLiteral("\"%1\" не является шестнадцатеричным числом").arg(text);
     case TConvertError::Float: return QStringLiteral("\"%1\" не является числом").arg(text);
+    case TConvertError::FloatRange:
+        return QStringLiteral("Число \"%1\" слишком велико для прибора (допустимо не более 3.40282347E38 по модулю)").arg(text);
     default: return QStringLiteral("\"%1\" не является целым числом").arg(text);
     }
 }
@@ -32,7 +34,13 @@ TConvertError::TConvertError(const QString &text, TKind kind)
 
 QString TConvertError::Message() const
 {
-    return ConvertMessage(FText, FKind);
+    const QString message = ConvertMessage(FText, FKind);
+    if (FPlace.isEmpty())
+        return message;
+    // "Вкладка ..., поле ...: "x" не является числом"
+    QString place = FPlace;
+    place[0] = place[0].toUpper();
+    return place + QLatin1String(": ") + message;
 }
 
 TDevice::TDevice() : LinkHandle(EX_CreateCOM()) {}
@@ -165,8 +173,14 @@ std::int32_t TDevice::OpenPort(const QString &baudText, const QString &portText)
     LastError = EX_SetBaudRate(LinkHandle, baud);
     if (LastError != 0)
         return LastError;
+    FOpenedPortText = portText;
     LastError = EX_OpenCOM(LinkHandle, QFile::encodeName(portText).constData());
     return LastError;
+}
+
+QString TDevice::OpenPortErrorText()
+{
+    return QStringLiteral("Порт \"%1\": %2").arg(FOpenedPortText, GetErrorText(LastError));
 }
 
 std::int32_t TDevice::ClosePort()

@@ -43,23 +43,36 @@
 
 class QLineEdit;
 class TfMain;
+class QWidget;
 namespace platform {
 class ProfileBatch;
 }
 
 // A text that was to be read as a number and is not one. Text() is the text as it came;
 // Message() the user's message naming it.
+// A form field's error also names the field (SetPlace), so the user knows which one to mend.
 class TConvertError : public std::runtime_error {
 public:
-    enum TKind { Integer, Hexadecimal, Float };
+    // FloatRange: a number, but beyond what the instrument's 32-bit float holds.
+    enum TKind { Integer, Hexadecimal, Float, FloatRange };
     TConvertError(const QString &text, TKind kind);
     const QString &Text() const { return FText; }
     TKind Kind() const { return FKind; }
+    const QString &Place() const { return FPlace; }
+    // The field's place in words, and the field itself (window thread only) to show it.
+    void SetPlace(const QString &place, const QWidget *field = nullptr)
+    {
+        FPlace = place;
+        FField = field;
+    }
+    const QWidget *Field() const { return FField; }
     QString Message() const;
 
 private:
     QString FText;
     TKind FKind;
+    QString FPlace;
+    const QWidget *FField = nullptr;
 };
 
 // Where OpenPort() takes the line settings from: the texts of the link group's baud list
@@ -179,6 +192,8 @@ public:
     std::int32_t OpenPort();
     // The same with given texts (the device search opens its own port and baud this way).
     std::int32_t OpenPort(const QString &baudText, const QString &portText);
+    // The user's message for an OpenPort that failed: the port's name and the library's text.
+    QString OpenPortErrorText();
     std::int32_t ClosePort();
 
     // One command each; the argument goes as unsigned decimal text.
@@ -338,6 +353,7 @@ public:
     static QString FloatToText(double value);
 
 private:
+    QString FOpenedPortText;  // the port name of the last OpenPort
     std::span<std::uint8_t> Block(int type);
     std::span<const std::uint8_t> Block(int type) const;
     std::int32_t Exchange(TCommand command);

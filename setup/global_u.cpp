@@ -1,6 +1,7 @@
 #include "global_u.h"
 
 #include "platform/messages.h"
+#include "platform/translations.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -17,6 +18,18 @@ namespace {
 std::unique_ptr<platform::NamedLock> linkLock;
 QString helpFile;
 } // namespace
+
+QString ApplicationTitle()
+{
+    return QStringLiteral("Настройка ВКС 7400 и ЛДМ 0612/К3");
+}
+
+void InitApplication(QCoreApplication &application)
+{
+    QCoreApplication::setApplicationName(QStringLiteral("vks74xx"));
+    platform::InstallQtTranslations(application);
+    SetApplicationHelpFile(QStringLiteral("Vks74xx.hlp"));
+}
 
 void SetApplicationHelpFile(const QString &fileName)
 {

@@ -35,6 +35,15 @@ void DoneGlobals();
 // waiting for the window thread to answer a program message.
 platform::NamedLock &COMPortMutex();
 
+// The program's title ("Настройка ВКС 7400 и ЛДМ 0612/К3"): the caption of custom program
+// messages. It is deliberately not Qt's application display name, which the window system
+// would append to every window caption.
+QString ApplicationTitle();
+
+// Sets up the application object as the program needs it before its first window: Qt's own
+// texts in Russian and the help file name. The main block and the tests call it.
+void InitApplication(QCoreApplication &application);
+
 // The application's help file name ("Vks74xx.hlp"), looked up in the program folder; set by the
 // main block.
 void SetApplicationHelpFile(const QString &fileName);

@@ -16,8 +16,7 @@ int main(int argc, char *argv[])
 
     QApplication application(argc, argv);
     Q_INIT_RESOURCE(resources);
-    QApplication::setApplicationDisplayName(QStringLiteral("Настройка ВКС 7400 и ЛДМ 0612/К3"));
-    SetApplicationHelpFile(QStringLiteral("Vks74xx.hlp"));
+    InitApplication(application);
     platform::SetDocumentOpener(
         [](const QString &path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); });
 

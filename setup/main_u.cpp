@@ -68,7 +68,22 @@ TfMain::TfMain(QWidget *parent) : QMainWindow(parent), ui(new Ui::TfMain)
     ui->SB0->addWidget(ui->SB0Panel0);
     ui->SB0->addWidget(ui->SB0Panel1);
     ui->SB0->addWidget(ui->SB0Panel2, 1);
+    UseNarrowNumberFields();
     InitMainForm();
+}
+
+void TfMain::UseNarrowNumberFields()
+{
+    // The number fields were sized for Windows' narrow 8-point font: the condensed face of the
+    // same font shows a sign, five integer digits and three decimals in them, bold too (the bold
+    // style keeps the face, as it only switches the weight).
+    for (QLineEdit *edit : findChildren<QLineEdit *>()) {
+        if (!edit->objectName().startsWith(QLatin1String("TS")))
+            continue;
+        QFont font = edit->font();
+        font.setStretch(QFont::Condensed);
+        edit->setFont(font);
+    }
 }
 
 TfMain::~TfMain()
@@ -422,16 +437,16 @@ bool TfMain::ToggleClick(QAbstractButton *button)
 
 void TfMain::ShowHelp(unsigned command, unsigned context)
 {
-    const QString path = ProgramControl->ProgramDir() + ApplicationHelpFile();
+    const QString path = platform::FindFileIgnoringCase(ProgramControl->ProgramDir(), ApplicationHelpFile());
     switch (platform::WinHelp(path, command, context)) {
     case platform::HelpResult::Opened:
         break;
     case platform::HelpResult::FileMissing:
-        QMessageBox::warning(this, QStringLiteral("Help"), platform::HelpFileMissingText(path));
+        QMessageBox::warning(this, QStringLiteral("Справка"), platform::HelpFileMissingText(path));
         break;
     case platform::HelpResult::NotOpened:
-        QMessageBox::warning(this, QStringLiteral("Help"),
-                             QStringLiteral("No program is set up to open %1.").arg(path));
+        QMessageBox::warning(this, QStringLiteral("Справка"),
+                             QStringLiteral("Не найдена программа, открывающая файл %1.").arg(path));
         break;
     }
 }

@@ -100,6 +100,7 @@ private:
     void ConnectHandlers();
     void ConnectCommands();
     void UpdateLinkTexts();
+    void UseNarrowNumberFields();
 
     struct TCommand {
         TRunsOn RunsOn;

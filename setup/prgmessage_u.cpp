@@ -139,7 +139,7 @@ std::uint16_t TProgramControl::RunMessageDialog(const TPendingMessage &message)
         dialog.setWindowTitle(QStringLiteral("Confirm"));
         break;
     default:
-        dialog.setWindowTitle(QApplication::applicationDisplayName());
+        dialog.setWindowTitle(ApplicationTitle());
         break;
     }
     // A carriage return breaks the line.

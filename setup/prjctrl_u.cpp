@@ -444,9 +444,18 @@ int TProjectControl::ReadProjectSettings(const QString &fileName)
         QWidget *control = FMain->findChild<QWidget *>(QLatin1String(setting.Control));
         switch (setting.Kind) {
         case TKind::ComboText: {
-            // Matched without regard to letter case; no match leaves no selection.
+            // Matched without regard to letter case; no match leaves no selection, but for a
+            // port: a port that is not present now (an adapter unplugged, another machine's
+            // name) stays shown under its name, so that the user sees which one the project
+            // wants and a command names it.
             auto *box = static_cast<QComboBox *>(control);
-            box->setCurrentIndex(box->findText(ini.readString(SettingsSection, key, def), Qt::MatchFixedString));
+            const QString text = ini.readString(SettingsSection, key, def);
+            int index = box->findText(text, Qt::MatchFixedString);
+            if (index < 0 && !text.isEmpty() && (box == ui.TS0CB0 || box == ui.TS0CB2)) {
+                box->addItem(text);
+                index = box->count() - 1;
+            }
+            box->setCurrentIndex(index);
             break;
         }
         case TKind::ComboIndex: {

@@ -282,7 +282,8 @@ private slots:
                                                              .Answer(QMessageBox::Yes)
                                                              .Answer(QMessageBox::Ok)
                                                              .Answer(QMessageBox::Ok));
-        QCOMPARE(seen.last(), QStringLiteral("Сопротивление 2: \"-\" не является числом"));
+        QCOMPARE(seen.last(), QStringLiteral("Вкладка \"Калибровка\", группа \"Калибровка параметров\", "
+                                             "поле \"Сопротивление 2\": \"-\" не является числом"));
         QCOMPARE(Count(Trace(*f.Line), QStringLiteral("5 0")), 0);
         VerifyCleanedUp(0);
     }

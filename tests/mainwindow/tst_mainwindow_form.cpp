@@ -367,8 +367,18 @@ private slots:
         QTest::mouseClick(window->ui->TS3Button0, Qt::LeftButton);
         QCOMPARE(opened, QStringList(4, helpFile));
 
-        platform::SetDocumentOpener({});
+        // Shipped in other letter case, as a Linux package may name it: found all the same.
         QFile::remove(helpFile);
+        const QString lowerCase = ProgramDir() + QStringLiteral("vks74xx.hlp");
+        QFile lowerFile(lowerCase);
+        QVERIFY(lowerFile.open(QIODevice::WriteOnly));
+        lowerFile.close();
+        opened.clear();
+        QTest::keyClick(window.get(), Qt::Key_F1);
+        QCOMPARE(opened, QStringList{lowerCase});
+
+        platform::SetDocumentOpener({});
+        QFile::remove(lowerCase);
     }
 
     void closingAsksToSaveModifiedProject()

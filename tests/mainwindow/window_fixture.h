@@ -47,8 +47,7 @@ int Run(int argc, char **argv)
     char *appArgv[] = {argv[0], FirstArgument, nullptr};
     QApplication app(appArgc, appArgv);
     InitResources();
-    QApplication::setApplicationDisplayName(QStringLiteral("Настройка ВКС 7400 и ЛДМ 0612/К3"));
-    SetApplicationHelpFile(QStringLiteral("Vks74xx.hlp"));
+    InitApplication(app);
     platform::ApplicationWindow appWindow;
     Test test;
     const int result = QTest::qExec(&test, argc, argv);

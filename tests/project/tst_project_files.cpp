@@ -120,7 +120,9 @@ private slots:
         QTest::newRow("hexadecimal 0x") << "" << L{"COMDeviceAddress=0x1F"} << "TS0SE0" << "31" << "COMDeviceAddress=31";
         QTest::newRow("no integer") << "" << L{"DifferDecPoints2=three"} << "TS5SE1" << "3" << "";
         QTest::newRow("port case") << "" << L{"COMPortName=com3"} << "TS0CB0" << "COM3" << "COMPortName=COM3";
-        QTest::newRow("port unknown") << "" << L{"COMSeekPortName=COM99"} << "TS0CB2" << "" << "COMSeekPortName=";
+        // A port that is not present stays shown and saved under its name.
+        QTest::newRow("port unknown") << "" << L{"COMSeekPortName=COM99"} << "TS0CB2" << "COM99" << "COMSeekPortName=COM99";
+        QTest::newRow("baud unknown") << "" << L{"COMPortBaudRate=7"} << "TS0CB1" << "" << "COMPortBaudRate=";
         QTest::newRow("boolean 0") << "" << L{"ReleTestRele3=0"} << "TS2ChB2" << "0" << "ReleTestRele3=0";
         QTest::newRow("boolean 5") << "" << L{"ReleTestRele3=5"} << "TS2ChB2" << "1" << "ReleTestRele3=1";
         QTest::newRow("text kept") << "" << L{"ClbdRref=сто"} << "TS3Edit3" << "сто" << "ClbdRref=сто";

@@ -1,5 +1,6 @@
 // The model on the form and back: the bit fields, the lists, the sliders' limits, the relay
 // reaction bytes, the three-decimal floats, and a field that cannot be read.
+#include <cfloat>
 #include "tests/mainwindow/window_fixture.h"
 
 #include "device_u.h"
@@ -205,19 +206,46 @@ private slots:
             Device().TakeParams();
             QFAIL("no conversion error");
         } catch (const TConvertError &e) {
-            QCOMPARE(e.Message(), QStringLiteral("\"\" не является числом"));
+            // The message names the field where the user sees it, and that field is shown.
+            QCOMPARE(e.Message(), QStringLiteral("Вкладка \"Параметры уставок и реле\", группа \"Уставка №2\", "
+                                                 "поле \"Гистерезис\": \"\" не является числом"));
         }
+        QCOMPARE(Ui().PC0->currentWidget(), Ui().TS2);
+        QCOMPARE(Ui().TS2Edit3->window()->focusWidget(), Ui().TS2Edit3);
         const TParams p = TParams::FromBytes(Device().ParamsBlock);
         QCOMPARE(p.InputRangeLow, 7.5f);   // taken before the empty box
         QCOMPARE(p.Setpoint3, 0.0f);       // after it: as it was
         QCOMPARE(TCalibration::FromBytes(Device().CalibBlock).Ki05, 0.0f);
-        for (const char *bad : {"NAN", "1e39", "1,5", "--1", "."}) {
-            Ui().TS2Edit3->setText(QLatin1String(bad));
-            QVERIFY_THROWS_EXCEPTION(TConvertError, Device().TakeParams());
+        Ui().TS2Edit3->setText(QStringLiteral("1E-3"));
+        // Not numbers, and numbers too large for the instrument's floats: told apart.
+        const std::pair<const char *, TConvertError::TKind> bad[] = {
+            {"NAN", TConvertError::Float}, {"1,5", TConvertError::Float}, {"--1", TConvertError::Float},
+            {".", TConvertError::Float}, {"1e39", TConvertError::FloatRange},
+            {"-1e99", TConvertError::FloatRange}, {"1e999", TConvertError::FloatRange},
+            {"3.4028236E38", TConvertError::FloatRange}};
+        for (const auto &[text, kind] : bad) {
+            Ui().PC0->setCurrentWidget(Ui().TS0);
+            Ui().TS1Edit1->setText(QLatin1String(text));
+            try {
+                Device().TakeParams();
+                QFAIL(text);
+            } catch (const TConvertError &e) {
+                QCOMPARE(e.Kind(), kind);
+                QVERIFY2(e.Message().startsWith(QStringLiteral("Вкладка \"Параметры прибора\", группа \"Вход и выход\", "
+                                                               "поле \"Диапазон I,U\": ")), qPrintable(e.Message()));
+                if (kind == TConvertError::FloatRange)
+                    QVERIFY(e.Message().contains(QStringLiteral("слишком велико")));
+            }
+            QCOMPARE(Ui().PC0->currentWidget(), Ui().TS1);
         }
-        for (const char *good : {" +1.5e2 ", "-.5", "3.", "1E-3"}) {
-            Ui().TS2Edit3->setText(QLatin1String(good));
+        // Every text that rounds to a finite float is taken, the largest floats included.
+        const std::pair<const char *, float> good[] = {
+            {" +1.5e2 ", 150.0f}, {"-.5", -0.5f}, {"3.", 3.0f}, {"1E-3", 0.001f},
+            {"3.40282347E38", FLT_MAX}, {"-3.40282347E38", -FLT_MAX}, {"3.4028235E38", FLT_MAX}};
+        for (const auto &[text, value] : good) {
+            Ui().TS1Edit1->setText(QLatin1String(text));
             Device().TakeParams();
+            QCOMPARE(TParams::FromBytes(Device().ParamsBlock).InputRangeHigh, value);
         }
         QCOMPARE(TParams::FromBytes(Device().ParamsBlock).Hysteresis2, 0.001f);
     }

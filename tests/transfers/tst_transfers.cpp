@@ -331,7 +331,8 @@ private slots:
     {
         // A form field that is not a number: no exchange at all.
         f.Ui().TS2Edit5->setText(QStringLiteral("1,5"));
-        QCOMPARE(f.RunAccepted(f.Ui().TB6).last(), QStringLiteral("\"1,5\" не является числом"));
+        QCOMPARE(f.RunAccepted(f.Ui().TB6).last(), QStringLiteral("Вкладка \"Параметры уставок и реле\", группа \"Уставка №3\", "
+                                                                   "поле \"Гистерезис\": \"1,5\" не является числом"));
         QVERIFY(f.Line->log().empty());
         f.VerifyIdle();
 
@@ -349,7 +350,7 @@ private slots:
     void portThatCannotBeOpened()
     {
         f.UsePort(QStringLiteral("/dev/no-such-port"));
-        QCOMPARE(f.RunAccepted(f.Ui().TB5).last(), QStringLiteral("Порт не найден"));
+        QCOMPARE(f.RunAccepted(f.Ui().TB5).last(), QStringLiteral("Порт \"/dev/no-such-port\": Порт не найден"));
         f.VerifyIdle();
     }
 };

@@ -1,0 +1,174 @@
+// Every text of the main window fits its control: the tab captions at the default width, the
+// captions of labels, buttons, boxes and group frames, and the longest value a float field must
+// show (a sign, five integer digits, three decimals), in both font styles. The window cannot be
+// made smaller than its content.
+//
+// With VKS_GRAB_DIR set, every tab is also saved as a PNG in both font styles, to be looked at.
+#include "window_fixture.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStyleOptionFrame>
+#include <QTabBar>
+#include <QToolButton>
+
+using namespace fixture;
+
+namespace {
+
+const QString LongestFloat = QStringLiteral("-99999.999");
+
+// The width a line edit has for its text.
+int TextRoom(const QLineEdit *edit)
+{
+    QStyleOptionFrame option;
+    option.initFrom(edit);
+    option.rect = edit->rect();
+    option.lineWidth = edit->hasFrame() ? edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit) : 0;
+    const QRect contents = edit->style()->subElementRect(QStyle::SE_LineEditContents, &option, edit);
+    const QMargins margins = edit->textMargins();
+    return contents.width() - margins.left() - margins.right() - 4;  // QLineEdit keeps 2 px a side
+}
+
+// The controls of one tab whose caption is cut, as "name: text" lines.
+QStringList CutTexts(QWidget *page)
+{
+    QStringList cut;
+    auto check = [&cut](QWidget *w, const QString &text, int needed) {
+        if (w->isVisible() && !text.isEmpty() && w->width() < needed)
+            cut << QStringLiteral("%1 \"%2\": %3 < %4").arg(w->objectName(), text).arg(w->width()).arg(needed);
+    };
+    for (QLabel *label : page->findChildren<QLabel *>()) {
+        if (!label->wordWrap() && label->pixmap().isNull())
+            check(label, label->text(), label->sizeHint().width());
+    }
+    for (QAbstractButton *button : page->findChildren<QAbstractButton *>()) {
+        if (qobject_cast<QCheckBox *>(button) || qobject_cast<QRadioButton *>(button)
+            || qobject_cast<QPushButton *>(button))
+            check(button, button->text(), button->sizeHint().width());
+    }
+    for (QGroupBox *group : page->findChildren<QGroupBox *>()) {
+        const int needed = group->fontMetrics().horizontalAdvance(group->title()) + 16;
+        check(group, group->title(), needed);
+    }
+    // A list is wide enough for its longest item (its size hint measures them all).
+    for (QComboBox *list : page->findChildren<QComboBox *>())
+        check(list, list->objectName(), list->sizeHint().width());
+    return cut;
+}
+
+} // namespace
+
+class TestMainWindowFit : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TfMain> OpenWindow()
+    {
+        RemoveSettings();
+        auto window = std::make_unique<TfMain>();
+        window->show();
+        NewProject(*window);
+        return window;
+    }
+
+    void CloseWindow(std::unique_ptr<TfMain> &window)
+    {
+        AnswerNextMessage(QMessageBox::No);
+        window->close();
+        window.reset();
+        RemoveSettings();
+    }
+
+    // The float fields of the form: the edits the program fills with floats.
+    static QList<QLineEdit *> FloatFields(TfMain &window)
+    {
+        QList<QLineEdit *> fields;
+        for (QLineEdit *edit : window.findChildren<QLineEdit *>()) {
+            const QString name = edit->objectName();
+            if (name.startsWith(QLatin1String("TS")) && name.contains(QLatin1String("Edit")))
+                fields << edit;
+        }
+        return fields;
+    }
+
+    // The texts that do not fit on any tab, as lines naming control, text and widths.
+    QStringList CutOnEveryTab(TfMain &window, const QString &style)
+    {
+        QStringList problems;
+        const QString grabDir = qEnvironmentVariable("VKS_GRAB_DIR");
+        QTabWidget *tabs = window.ui->PC0;
+        for (int i = 0; i < tabs->count(); ++i) {
+            tabs->setCurrentIndex(i);
+            QWidget *page = tabs->widget(i);
+            if (!QTest::qWaitFor([page] { return page->isVisible(); }))
+                problems << tabs->tabText(i) + QLatin1String(" not shown");
+            QCoreApplication::processEvents();
+            for (const QString &cut : CutTexts(page))
+                problems << QStringLiteral("%1, %2: %3").arg(style, tabs->tabText(i), cut);
+            for (QLineEdit *edit : page->findChildren<QLineEdit *>()) {
+                if (!FloatFields(window).contains(edit) || !edit->isVisible())
+                    continue;
+                const int needed = edit->fontMetrics().horizontalAdvance(LongestFloat);
+                if (needed > TextRoom(edit))
+                    problems << QStringLiteral("%1, %2: \"%3\" needs %4 px, has %5")
+                                    .arg(style, edit->objectName(), LongestFloat)
+                                    .arg(needed).arg(TextRoom(edit));
+            }
+            if (!grabDir.isEmpty())
+                window.grab().save(QStringLiteral("%1/tab%2-%3.png").arg(grabDir).arg(i).arg(style));
+        }
+        return problems;
+    }
+
+private slots:
+    void everyTextFitsInBothFontStyles()
+    {
+        auto window = OpenWindow();
+        QCOMPARE(window->size(), QSize(567, 466));
+        for (QLineEdit *edit : FloatFields(*window))
+            edit->setText(LongestFloat);
+
+        // All six tab captions are shown at the default width: no scroll arrows.
+        QTabBar *bar = window->ui->PC0->tabBar();
+        QTRY_VERIFY(bar->isVisible());
+        QStringList tabProblems;
+        if (bar->tabRect(bar->count() - 1).right() >= bar->width())
+            tabProblems << QStringLiteral("tabs need %1 px, have %2")
+                               .arg(bar->tabRect(bar->count() - 1).right() + 1).arg(bar->width());
+
+        QStringList problems = tabProblems + CutOnEveryTab(*window, QStringLiteral("plain"));
+        window->ui->M1N4->trigger();
+        QVERIFY(window->ui->M1N4->isChecked());
+        problems += CutOnEveryTab(*window, QStringLiteral("bold"));
+        window->ui->M1N4->trigger();
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+        CloseWindow(window);
+    }
+
+    void windowCannotShrinkBelowItsContent()
+    {
+        auto window = OpenWindow();
+        const QSize minimum = window->minimumSize().expandedTo(window->minimumSizeHint());
+        QVERIFY(minimum.width() > 300 && minimum.height() > 300);
+        window->resize(100, 100);
+        QTRY_VERIFY(window->width() >= minimum.width() && window->height() >= minimum.height());
+        // At the smallest size every text still fits.
+        const QStringList problems = CutOnEveryTab(*window, QStringLiteral("smallest"));
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+        CloseWindow(window);
+    }
+};
+
+int main(int argc, char **argv)
+{
+    SetFirstArgument("/INT");
+    return Run<TestMainWindowFit>(argc, argv);
+}
+
+#include "tst_mainwindow_fit.moc"

@@ -109,7 +109,8 @@ bool GetCOMCfg(uint32_t handle, char **port, uint16_t *baud, uint16_t *timeOut1,
  * else *changed is 0. True when the dialog was shown. */
 bool ShowCOMWin(uint32_t handle, int32_t x, int32_t y, uint8_t *changed);
 
-/* Opens the configured port; true at once when it is open already. */
+/* Opens the configured port; true at once when it is open already. A failed open still marks
+ * the port as wanted open: each TransmitCOMPOneByte then tries the open again, until CloseCOM. */
 bool OpenCOM(uint32_t handle);
 /* Closes the port; true also when it was closed. */
 bool CloseCOM(uint32_t handle);
@@ -122,8 +123,8 @@ bool ReciveCOMPOneByte(uint32_t handle, char **answer);
 
 /* The result of the last call on the port object (COMPORT_ERR_HANDLE for an unknown handle). */
 int32_t GetCOMLastError(uint32_t handle);
-/* The text of a result code; a code the library does not know gets a text that names it. The
- * text is the library's and stays valid. */
+/* The text of a result code; the library's, valid for good. A code the library does not know
+ * gets a text that names it, valid until the next such call on the same thread. */
 const char *GetCOMErrorText(int32_t code);
 
 #ifdef __cplusplus

@@ -25,6 +25,8 @@ SettingsDialog::SettingsDialog(const PortConfig &config, QWidget *parent) : QDia
     m_port = new QComboBox(this);
     m_port->setObjectName("PortBox");
     m_port->setEditable(true);
+    m_port->setMinimumContentsLength(22);
+    m_port->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     for (const std::string &name : excom::availablePorts())
         m_port->addItem(QString::fromStdString(name));
     const QString current = QString::fromStdString(config.name);

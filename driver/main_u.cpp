@@ -133,16 +133,9 @@ TMain::~TMain()
 TMain::StartResult TMain::InitializeDriver(const QStringList &arguments, const QString &service)
 {
     platform::ApplicationWindow *window = platform::ApplicationWindow::instance();
-    const platform::UINT valueMessage = ValueMessage();
-    const platform::UINT statusMessage = StatusMessage();
-    HookId = window->addHook([this, valueMessage, statusMessage](platform::Message &message) {
-        if (!PrgControl)
-            return false;
-        if (message.msg == valueMessage)
-            PrgControl->PublishValue(std::uint16_t(message.wParam), message.payload);
-        else if (message.msg == statusMessage)
-            PrgControl->PublishStatus(std::uint8_t(message.wParam));
-        else if (message.msg == platform::WM_TIMER)
+    HookId = window->addHook([this](platform::Message &message) {
+        PublishMessage(message);
+        if (message.msg == platform::WM_TIMER)
             ShowClock();
         return false;  // every message goes on to its normal handling
     });

@@ -1,6 +1,8 @@
 // The driver's registered messages and their posting.
 #include "variableset.h"
 
+#include "prgcontrol.h"
+
 #include <QLocale>
 #include <QRegularExpression>
 #include <QTime>
@@ -34,4 +36,14 @@ QString LongTimeText(const QTime &time)
     QString format = QLocale::system().timeFormat(QLocale::LongFormat);
     format.remove(QRegularExpression(QStringLiteral("\\s*t+")));
     return QLocale::system().toString(time, format.trimmed());
+}
+
+void PublishMessage(const platform::Message &message)
+{
+    if (!PrgControl)
+        return;
+    if (message.msg == ValueMessage())
+        PrgControl->PublishValue(std::uint16_t(message.wParam), message.payload);
+    else if (message.msg == StatusMessage())
+        PrgControl->PublishStatus(std::uint8_t(message.wParam));
 }

@@ -20,3 +20,7 @@ void PostStatusMessage(std::uint8_t status);
 class QTime;
 // A time in the system's long time format, without a time zone ("9:05:03", "09:05:03 PM").
 QString LongTimeText(const QTime &time);
+
+// The message hook's publishing: a value or status message goes to the controller's DDE items.
+// Other messages are left alone. Window thread only.
+void PublishMessage(const platform::Message &message);

@@ -2,6 +2,7 @@
 #include "driver_log.h"
 
 #include "prgcontrol.h"
+#include "variableset.h"
 #include "platform/codepage.h"
 
 #include <QCoreApplication>
@@ -80,14 +81,6 @@ QString DateText(const QDate &date)
     return QLocale::system().toString(date, QLocale::ShortFormat);
 }
 
-QString TimeText(const QTime &time)
-{
-    const QLocale locale = QLocale::system();
-    QString format = locale.timeFormat(QLocale::LongFormat);
-    format.remove(QLatin1Char('t'));
-    return locale.toString(time, format.trimmed());
-}
-
 QString DayFileName(const QDate &date)
 {
     QString name = DateText(date);
@@ -112,7 +105,7 @@ QByteArray LineBytes(const QString &text)
 
 QString StampText(const QDateTime &when)
 {
-    return driverlog::DateText(when.date()) + QLatin1Char(' ') + driverlog::TimeText(when.time());
+    return driverlog::DateText(when.date()) + QLatin1Char(' ') + LongTimeText(when.time());
 }
 
 } // namespace

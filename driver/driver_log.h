@@ -32,9 +32,8 @@ void SetFailureReporter(FailureReporter reporter);
 
 // The file name part of a day: the short date in its file-name-safe form, then ".log".
 QString DayFileName(const QDate &date);
-// The date and time as the lines show them: short date format, long time format without a time
-// zone.
+// The date as the lines show it: the system's short date format (the time beside it is
+// LongTimeText, variableset.h).
 QString DateText(const QDate &date);
-QString TimeText(const QTime &time);
 
 } // namespace driverlog

@@ -362,7 +362,7 @@ void TMain::closeEvent(QCloseEvent *event)
         warn(this, QStringLiteral("Невозможно завершить работу.\nПрограмма находится в режиме настройки."));
         return;
     }
-    if (state == dsPolling || Exchange) {
+    if (state == dsPolling || ui->Button1->text() != kAction) {
         event->ignore();
         if (!PrgControl->AutoRunExchange) {
             warn(this, QStringLiteral("Невозможно завершить работу.\nИдет обмен...."));

@@ -10,6 +10,7 @@
 #include "comexchange.h"
 #include "prgcontrol.h"
 #include "sim/line_sim.h"
+#include "variableset.h"
 #include "tests/dde/dde_test_support.h"
 
 #include "platform/dde_client.h"
@@ -106,6 +107,10 @@ int main(int argc, char *argv[])
     line.setTurnaround(std::chrono::microseconds(0));
 
     platform::ApplicationWindow window;
+    window.addHook([](platform::Message &message) {
+        PublishMessage(message);
+        return false;
+    });
     QWidget owner;
     const long rssBefore = residentKb();
     TProgramControl control(&owner, window.handle());

@@ -92,6 +92,11 @@ TSetup::TSetup(TProgramControl *control, QWidget *mainWindow)
 {
     ui->setupUi(this);
     setFixedSize(size());
+    // The form was laid out for a narrow 8-point font; the condensed face keeps every caption
+    // inside its designed width.
+    QFont narrow = font();
+    narrow.setStretch(QFont::Condensed);
+    setFont(narrow);
 
     QTableWidget *grid = ui->SG1;
     grid->setColumnCount(ColumnCount);

@@ -46,6 +46,14 @@ void TCOMExchange::Stop()
     Event.Set();
 }
 
+bool TCOMExchange::StopAndWait(int ms)
+{
+    Stop();
+    // wait() ends with run(); the flag carries the ordering to the caller in a form that the
+    // thread sanitizer sees too.
+    return wait(ms) && Done.load(std::memory_order_acquire);
+}
+
 void TCOMExchange::run()
 {
     TProgramControl &control = *PrgControl;
@@ -67,6 +75,7 @@ void TCOMExchange::run()
         CloseCOM(control.PortHandle);
     }
     SetPriorityClass(control.SavedPriorityClass);
+    Done.store(true, std::memory_order_release);
 }
 
 // Polls the sensor at Index, waits, and moves on, while the run goes on. The wait after the last

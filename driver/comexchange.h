@@ -35,6 +35,9 @@ public:
 
     // Ends the run after the poll under way; does not wait.
     void Stop();
+    // Stops the run and waits for its end, for at most ms; true when it ended. For the shut-down
+    // only: the polling thread never waits for the window thread, so this cannot deadlock.
+    bool StopAndWait(int ms);
 
     std::uint16_t Index = 0;
     TAutoResetEvent Event;
@@ -51,4 +54,6 @@ private:
     explicit TCOMExchange(QObject *parent);
     void ExchangeTerminated();
     void RunPollingCycle(bool individual);
+
+    std::atomic<bool> Done{false};  // run() has returned: its reads of the controller are over
 };

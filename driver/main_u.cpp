@@ -114,8 +114,7 @@ TMain::~TMain()
 {
     if (Exchange) {
         // The run must be over before the controller goes; its thread never waits for us.
-        Exchange->Stop();
-        if (!Exchange->wait(StopDeadlineMs()))
+        if (!Exchange->StopAndWait(StopDeadlineMs()))
             std::quick_exit(EXIT_FAILURE);
     }
     if (auto *window = platform::ApplicationWindow::instance()) {

@@ -187,9 +187,3 @@ QString TProgramControl::TopicName() const
 {
     return ServerConv ? ServerConv->name() : QString();
 }
-
-bool TProgramControl::ConnectManagement()
-{
-    Connected = false;
-    return false;
-}

@@ -82,9 +82,11 @@ public:
     QString ErrorValueText() const;
     QString TopicName() const;
 
-    // The link to a controlling application. Remote management is not built yet: it reports
-    // the link as down.
+    // ---- defined with remote management (management.cpp); window thread ----
+    // Links ManageConv to the controlling application's watched item; true when the link is up.
     bool ConnectManagement();
+    // A change of the watched item: "1..." starts polling, "0..." stops it.
+    void ManagementItemChange(const QString &text);
 
     // ---- defined with the settings file (prgcontrol_settings.cpp) ----
     bool LoadSettings();

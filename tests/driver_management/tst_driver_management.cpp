@@ -6,6 +6,7 @@
 #include "prgcontrol.h"
 #include "sim/line_sim.h"
 #include "tests/dde/dde_test_support.h"
+#include "tests/support/message_boxes.h"
 
 #include "platform/dde_client.h"
 #include "platform/dde_server.h"
@@ -14,7 +15,6 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -64,14 +64,7 @@ class TestDriverManagement : public QObject {
     void startDriver(const QStringList &arguments)
     {
         main = std::make_unique<TMain>();
-        auto *timer = new QTimer(main.get());
-        connect(timer, &QTimer::timeout, this, [this] {
-            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-                messages << box->text();
-                box->accept();
-            }
-        });
-        timer->start(10);
+        answerMessageBoxes(main.get(), &messages);
         QCOMPARE(main->InitializeDriver(arguments, QStringLiteral("drvmgmt%1").arg(number)),
                  TMain::StartResult::Started);
     }

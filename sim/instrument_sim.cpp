@@ -1,41 +1,13 @@
 #include "instrument_sim.h"
 
 #include "frame.h"
+#include "pty_line.h"
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
-#include <cstdlib>
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <termios.h>
-#include <unistd.h>
 
 namespace sim {
 
-using Clock = std::chrono::steady_clock;
-
-namespace {
-
-int baudOf(speed_t speed)
-{
-    switch (speed) {
-    case B300: return 300;
-    case B600: return 600;
-    case B1200: return 1200;
-    case B2400: return 2400;
-    case B4800: return 4800;
-    case B9600: return 9600;
-    case B19200: return 19200;
-    case B38400: return 38400;
-    case B57600: return 57600;
-    case B115200: return 115200;
-    default: return 9600;
-    }
-}
-
-} // namespace
+using Clock = PtyLine::Clock;
 
 struct InstrumentSim::Private {
     mutable std::mutex mutex;
@@ -51,21 +23,13 @@ struct InstrumentSim::Private {
     int faultCount = 0;
     bool lineOpen = false;
 
-    int master = -1;
-    int holder = -1;   // our own slave descriptor: keeps the terminal alive between opens
-    int wake = -1;
-    std::string path;
-    std::atomic<bool> stopping{false};
+    PtyLine line;
     std::thread thread;
 
-    bool open();
     void closeLine();
     void run();
     void handle(const excom::Frame &request, const std::uint8_t *raw, std::size_t size, Clock::time_point arrived);
     Fault takeFault();
-    bool waitUntil(Clock::time_point when) const;
-    bool writeAll(const std::uint8_t *data, std::size_t size);
-    std::chrono::nanoseconds byteTime() const;
     template <class T>
     void set(T &field, T value)
     {
@@ -79,77 +43,11 @@ struct InstrumentSim::Private {
     }
 };
 
-bool InstrumentSim::Private::open()
-{
-    wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (wake < 0 || master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
-        return false;
-    char name[128];
-    if (ptsname_r(master, name, sizeof name) != 0)
-        return false;
-    path = name;
-    holder = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (holder < 0)
-        return false;
-    termios tio{};
-    tcgetattr(holder, &tio);
-    cfmakeraw(&tio);
-    cfsetispeed(&tio, B9600);
-    cfsetospeed(&tio, B9600);
-    tcsetattr(holder, TCSANOW, &tio);
-    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-    lineOpen = true;
-    return true;
-}
-
 void InstrumentSim::Private::closeLine()
 {
     std::lock_guard lock(mutex);
-    if (master >= 0)
-        ::close(master);
-    if (holder >= 0)
-        ::close(holder);
-    master = holder = -1;
+    line.close();
     lineOpen = false;
-}
-
-std::chrono::nanoseconds InstrumentSim::Private::byteTime() const
-{
-    termios tio{};
-    const int baud = tcgetattr(master, &tio) == 0 ? baudOf(cfgetospeed(&tio)) : 9600;
-    return std::chrono::nanoseconds(10 * 1000000000LL / baud);
-}
-
-bool InstrumentSim::Private::waitUntil(Clock::time_point when) const
-{
-    while (!stopping.load()) {
-        const auto left = when - Clock::now();
-        if (left <= Clock::duration::zero())
-            return true;
-        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-        const timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
-        pollfd p{wake, POLLIN, 0};
-        ppoll(&p, 1, &ts, nullptr);
-    }
-    return false;
-}
-
-bool InstrumentSim::Private::writeAll(const std::uint8_t *data, std::size_t size)
-{
-    std::size_t done = 0;
-    while (done < size && !stopping.load()) {
-        const ssize_t n = ::write(master, data + done, size - done);
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno != EAGAIN && errno != EINTR)
-            return false;
-        pollfd p[2] = {{master, POLLOUT, 0}, {wake, POLLIN, 0}};
-        ppoll(p, 2, nullptr, nullptr);
-    }
-    return done == size;
 }
 
 Fault InstrumentSim::Private::takeFault()
@@ -165,34 +63,27 @@ void InstrumentSim::Private::run()
     std::vector<std::uint8_t> rx;
     Clock::time_point rxStart;
     std::uint8_t chunk[512];
-    while (!stopping.load()) {
-        pollfd p[2] = {{master, POLLIN, 0}, {wake, POLLIN, 0}};
-        if (ppoll(p, 2, nullptr, nullptr) < 0 && errno != EINTR)
-            break;
-        if (stopping.load())
-            break;
-        if (!(p[0].revents & POLLIN))
-            continue;
-        const ssize_t n = ::read(master, chunk, sizeof chunk);
+    while (line.waitReadable()) {
+        const long n = line.read(chunk, sizeof chunk);
         if (n <= 0)
             continue;
         if (rx.empty())
             rxStart = Clock::now();
         rx.insert(rx.end(), chunk, chunk + n);
         std::size_t pos = 0;
-        while (pos < rx.size() && master >= 0) {
+        while (pos < rx.size() && line.masterFd() >= 0) {
             const excom::DecodeResult r = excom::decodeFrame(rx.data() + pos, rx.size() - pos);
             if (r.status == excom::Decoded::NeedMore)
                 break;
             if (r.status == excom::Decoded::Frame && !r.frame.reply) {
                 // The request has crossed the line once its last byte is in.
-                const Clock::time_point arrived = rxStart + (paced() ? byteTime() * static_cast<long>(r.consumed) : Clock::duration::zero());
+                const Clock::time_point arrived = rxStart + (paced() ? line.byteTime() * static_cast<long>(r.consumed) : Clock::duration::zero());
                 handle(r.frame, rx.data() + pos, r.consumed, arrived);
                 rxStart = arrived;
             }
             pos += r.consumed;
         }
-        if (master < 0)
+        if (line.masterFd() < 0)
             break;
         rx.erase(rx.begin(), rx.begin() + static_cast<std::ptrdiff_t>(pos));
     }
@@ -247,9 +138,9 @@ void InstrumentSim::Private::handle(const excom::Frame &request, const std::uint
             reply.reply = false;   // nobody at this address
         }
     }
-    const auto tb = paced ? byteTime() : std::chrono::nanoseconds(0);
+    const auto tb = paced ? line.byteTime() : std::chrono::nanoseconds(0);
     if (echoing) {
-        if (!waitUntil(arrived) || !writeAll(raw, size))
+        if (!line.waitUntil(arrived) || !line.writeAll(raw, size))
             return;
     }
     if (!reply.reply || f == Fault::NoAnswer)
@@ -266,7 +157,7 @@ void InstrumentSim::Private::handle(const excom::Frame &request, const std::uint
     Clock::time_point ready = arrived + turnaroundTime + tb * static_cast<long>(bytes.size());
     if (f == Fault::SlowAnswer)
         ready += slow;
-    if (!waitUntil(ready) || !writeAll(bytes.data(), bytes.size()))
+    if (!line.waitUntil(ready) || !line.writeAll(bytes.data(), bytes.size()))
         return;
     std::lock_guard lock(mutex);
     ++stats.replies;
@@ -278,27 +169,23 @@ InstrumentSim::InstrumentSim(const std::vector<std::uint8_t> &addresses) : d(std
 {
     for (const std::uint8_t address : addresses)
         d->instruments.emplace(address, InstrumentModel(address));
-    if (d->open())
+    if (d->line.isValid()) {
+        d->lineOpen = true;
         d->thread = std::thread([this] { d->run(); });
+    }
 }
 
 InstrumentSim::~InstrumentSim()
 {
-    d->stopping.store(true);
-    if (d->wake >= 0) {
-        const std::uint64_t one = 1;
-        (void)::write(d->wake, &one, sizeof one);
-    }
+    d->line.stop();
     if (d->thread.joinable())
         d->thread.join();
     d->closeLine();
-    if (d->wake >= 0)
-        ::close(d->wake);
 }
 
 bool InstrumentSim::isValid() const { return d->thread.joinable(); }
 
-std::string InstrumentSim::portPath() const { return d->path; }
+std::string InstrumentSim::portPath() const { return d->line.path(); }
 
 bool InstrumentSim::lineOpen() const
 {

@@ -1,0 +1,104 @@
+// The polling run: priorities, the shared or individual port mode, the walk over the sensors
+// with the waits between them, and the end handler.
+#include "comexchange.h"
+
+#include "ascii_chanclass.h"
+#include "prgcontrol.h"
+#include "priority.h"
+
+#include "extlibs/comport/comport.h"
+#include "platform/codepage.h"
+
+#include <chrono>
+
+void TAutoResetEvent::Set()
+{
+    {
+        std::lock_guard lock(mutex);
+        set = true;
+    }
+    signalled.notify_one();
+}
+
+bool TAutoResetEvent::Wait(std::uint32_t milliseconds)
+{
+    std::unique_lock lock(mutex);
+    const bool wasSet = signalled.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return set; });
+    set = false;
+    return wasSet;
+}
+
+TCOMExchange::TCOMExchange(QObject *parent) : QThread(parent)
+{
+    connect(this, &QThread::finished, this, &TCOMExchange::ExchangeTerminated);
+}
+
+TCOMExchange *TCOMExchange::Start(QObject *parent)
+{
+    auto *exchange = new TCOMExchange(parent);
+    exchange->start();
+    return exchange;
+}
+
+void TCOMExchange::Stop()
+{
+    Running = false;
+    Event.Set();
+}
+
+bool TCOMExchange::StopAndWait(int ms)
+{
+    Stop();
+    // wait() ends with run(); the flag carries the ordering to the caller in a form that the
+    // thread sanitizer sees too.
+    return wait(ms) && Done.load(std::memory_order_acquire);
+}
+
+void TCOMExchange::run()
+{
+    TProgramControl &control = *PrgControl;
+    RaiseProcessPriority();
+    SetThreadTimeCritical();
+    control.SetState(dsPolling);
+    for (const TSensorEntry &entry : control.SensorList) {
+        if (entry.Channel)
+            entry.Channel->StepCounter = std::uint16_t(entry.Channel->Step - 1);
+    }
+
+    if (control.IndividualTimeOutState) {
+        RunPollingCycle(true);
+    } else {
+        SetCOMCfg(control.PortHandle, platform::toCp1251(control.PortName).constData(), control.BaudR,
+                  control.TimeOut1, control.TimeOut2, control.TimeOut3);
+        OpenCOM(control.PortHandle);
+        RunPollingCycle(false);
+        CloseCOM(control.PortHandle);
+    }
+    SetPriorityClass(control.SavedPriorityClass);
+    Done.store(true, std::memory_order_release);
+}
+
+// Polls the sensor at Index, waits, and moves on, while the run goes on. The wait after the last
+// sensor of the list is the cycle interval.
+void TCOMExchange::RunPollingCycle(bool individual)
+{
+    TProgramControl &control = *PrgControl;
+    while (Running) {
+        if (TASCIIChannel *channel = control.Sensor(Index))
+            individual ? channel->PollIndividual() : channel->PollShared();
+        const bool last = Index + 1 >= control.SensorCount();
+        Event.Wait(last ? control.SensorCircleInterval : control.SensorTimeInterval);
+        const int count = control.SensorCount();
+        Index = count > 0 ? std::uint16_t((Index + 1) % count) : 0;
+    }
+}
+
+// On the window thread, once run() has returned.
+void TCOMExchange::ExchangeTerminated()
+{
+    Running = false;
+    if (PrgControl)
+        PrgControl->SetState(dsIdle);
+    emit Ended();
+    deleteLater();
+}

@@ -1,0 +1,155 @@
+// TProgramControl::WriteLog and the daily log file's names and line texts (driver_log.h).
+#include "driver_log.h"
+
+#include "prgcontrol.h"
+#include "variableset.h"
+#include "platform/codepage.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QMessageBox>
+#include <QMutexLocker>
+
+#include <mutex>
+
+namespace driverlog {
+
+namespace {
+
+std::mutex settingsMutex;  // the clock and the reporter
+Clock clockFn;
+FailureReporter reporterFn;
+
+QDateTime Now()
+{
+    const std::lock_guard guard(settingsMutex);
+    return clockFn ? clockFn() : QDateTime::currentDateTime();
+}
+
+// A warning box on the window thread that does not wait for the user: the polling thread that
+// met the failure goes on at once.
+void ShowFailure(const QString &text)
+{
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!app)
+        return;
+    QMetaObject::invokeMethod(app, [text] {
+        auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Tagpump"), text, QMessageBox::Ok);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setModal(false);
+        box->show();
+    }, Qt::QueuedConnection);
+}
+
+void Report(const QString &text)
+{
+    FailureReporter reporter;
+    {
+        const std::lock_guard guard(settingsMutex);
+        reporter = reporterFn;
+    }
+    if (reporter)
+        reporter(text);
+    else
+        ShowFailure(text);
+}
+
+bool IsUnsafeInFileName(QChar c)
+{
+    return c.unicode() < 32 || QStringView(u"/\\:*?\"<>|").contains(c);
+}
+
+} // namespace
+
+void SetClock(Clock clock)
+{
+    const std::lock_guard guard(settingsMutex);
+    clockFn = std::move(clock);
+}
+
+void SetFailureReporter(FailureReporter reporter)
+{
+    const std::lock_guard guard(settingsMutex);
+    reporterFn = std::move(reporter);
+}
+
+QString DateText(const QDate &date)
+{
+    return QLocale::system().toString(date, QLocale::ShortFormat);
+}
+
+QString DayFileName(const QDate &date)
+{
+    QString name = DateText(date);
+    for (QChar &c : name) {
+        if (IsUnsafeInFileName(c))
+            c = QLatin1Char('-');
+    }
+    return name + QStringLiteral(".log");
+}
+
+} // namespace driverlog
+
+namespace {
+
+// A failure is reported once; a line written after it makes the next failure worth a report.
+bool failureReported = false;  // guarded by LogLock
+
+QByteArray LineBytes(const QString &text)
+{
+    return platform::toCp1251(text) + '\r';
+}
+
+QString StampText(const QDateTime &when)
+{
+    return driverlog::DateText(when.date()) + QLatin1Char(' ') + LongTimeText(when.time());
+}
+
+} // namespace
+
+bool TProgramControl::WriteLog(const QString &source, const QString &message)
+{
+    const QString sourceText = source.left(255);
+    const QString messageText = message.left(255);
+    QMutexLocker locker(&LogLock);
+    if (!Logging)
+        return true;
+
+    QString folder = LogFileDIR.isEmpty() ? WorkingDir + QStringLiteral("Logs") : LogFileDIR;
+    if (!folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('/');
+    const QString path = folder + driverlog::DayFileName(driverlog::Now().date());
+
+    const auto fail = [&](const QString &what) {
+        if (!failureReported) {
+            failureReported = true;
+            driverlog::Report(QStringLiteral("Unable to write to %1").arg(what));
+        }
+        return false;
+    };
+    if (!QDir().mkpath(folder))
+        return fail(folder);
+
+    // Only a plain file is appended to: a named pipe or a device of that name would block the
+    // caller or swallow the lines.
+    const QFileInfo info(path);
+    const bool created = !info.exists() && !info.isSymLink();
+    if (!created && !info.isFile())
+        return fail(path);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return fail(path);
+    QByteArray lines;
+    if (created)
+        lines += LineBytes(QStringLiteral("Файл создан ") + StampText(driverlog::Now()));
+    lines += LineBytes(StampText(driverlog::Now()) + QLatin1Char('\t') + sourceText + QLatin1Char('\t') + messageText);
+    const bool written = file.write(lines) == lines.size() && file.flush();
+    file.close();
+    if (!written || file.error() != QFileDevice::NoError)
+        return fail(path);
+    failureReported = false;
+    return true;
+}

@@ -1,0 +1,34 @@
+// The data driver tagpump.
+#include "main_u.h"
+
+#include "platform/dde_names.h"
+#include "platform/help.h"
+#include "platform/messages.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QUrl>
+
+int main(int argc, char *argv[])
+{
+    QApplication application(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);  // the window hides to its icon
+    platform::SetDocumentOpener(
+        [](const QString &path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); });
+
+    platform::ApplicationWindow applicationWindow;
+    int result = 0;
+    {
+        TMain mainWindow;
+        QObject::connect(&mainWindow, &TMain::Finished, &application, &QCoreApplication::quit,
+                         Qt::QueuedConnection);
+        const QStringList arguments = QCoreApplication::arguments().mid(1);
+        const QString service = platform::ddeServiceName(QCoreApplication::applicationFilePath());
+        if (mainWindow.InitializeDriver(arguments, service) == TMain::StartResult::AlreadyRunning)
+            return 1;
+        mainWindow.show();
+        result = QApplication::exec();
+    }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return result;
+}

@@ -1,0 +1,52 @@
+#pragma once
+// The simulator's end of a pseudo-terminal: the master side that a simulator serves, a slave
+// descriptor of its own that keeps the terminal alive between the program's opens, and the waits
+// and writes a serving thread needs, each cut short when the simulator stops.
+//
+// Wire time: pseudo-terminals pass bytes at once whatever the baud rate. byteTime() reads the
+// baud rate that the program set on its end (tcgetattr on the master shows the slave's
+// settings), so that a simulator can hand its answers over when a real line would.
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace sim {
+
+class PtyLine {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    PtyLine();   // opens the terminal; isValid() says whether that worked
+    ~PtyLine();
+    PtyLine(const PtyLine &) = delete;
+    PtyLine &operator=(const PtyLine &) = delete;
+
+    bool isValid() const { return m_master >= 0 && m_holder >= 0 && m_wake >= 0; }
+    // The slave path a program opens (/dev/pts/N).
+    const std::string &path() const { return m_path; }
+    int masterFd() const { return m_master; }
+
+    // From any thread: every wait and write returns at once from now on.
+    void stop();
+    bool stopping() const;
+    // Waits until data can be read from the master; false when stopped or the line failed.
+    bool waitReadable();
+    // Reads what is there: count, 0 for nothing.
+    long read(std::uint8_t *buffer, std::size_t size);
+    // Waits until the time; false when stopped first.
+    bool waitUntil(Clock::time_point when) const;
+    bool writeAll(const std::uint8_t *data, std::size_t size);
+    // One byte's wire time (10 bits) at the baud rate set on the terminal.
+    std::chrono::nanoseconds byteTime() const;
+    // Closes both ends: the program's open descriptor sees the line gone.
+    void close();
+
+private:
+    int m_master = -1;
+    int m_holder = -1;
+    int m_wake = -1;
+    std::string m_path;
+};
+
+} // namespace sim

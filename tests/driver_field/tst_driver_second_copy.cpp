@@ -1,0 +1,77 @@
+// A second copy of the driver started in the working folder of a running one: it says that the
+// driver is already running, naming the service, and ends without touching "tagpump.ini" or
+// anything else of the running copy.
+#include "main_u.h"
+#include "prgcontrol.h"
+#include "tests/dde/dde_test_support.h"
+#include "tests/support/message_boxes.h"
+
+#include "platform/dde_client.h"
+#include "platform/messages.h"
+
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+class TestDriverSecondCopy : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QVERIFY(useOwnRuntimeDir()); }
+
+    void secondCopyLeavesTheFirstAlone()
+    {
+        platform::ApplicationWindow appWindow;
+        QTemporaryDir folder;
+        QVERIFY(QDir::setCurrent(folder.path()));
+        const QString iniPath = folder.filePath(QStringLiteral("tagpump.ini"));
+        // Values of its own in every key the second copy could write back.
+        const QByteArray settings = "[Main]\r\nLeft=321\r\nTop=123\r\n[Common Adjusts]\r\nObjectName=Q\r\n"
+                                    "SensorTimeInterval=777\r\nLogging=1\r\nLogFileDIR=" + QFile::encodeName(folder.filePath("L"))
+                                    + "\r\nAutoRunProgram=1\r\n[COM-port]\r\nCOMN=/dev/null/none\r\n"
+                                      "[Sensors]\r\nSensor1=|9|8|7|654|\r\n";
+        QFile ini(iniPath);
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write(settings);
+        ini.close();
+        const QDateTime written = QFileInfo(iniPath).lastModified();
+
+        QStringList messages;
+        auto first = std::make_unique<TMain>();
+        answerMessageBoxes(first.get(), &messages);
+        QCOMPARE(first->InitializeDriver({}, QStringLiteral("tagpump")), TMain::StartResult::Started);
+        QCOMPARE(PrgControl->SensorTimeInterval, std::uint16_t(777));
+        TProgramControl *firstControl = PrgControl;
+        platform::DdeClient user;
+        QVERIFY(user.connectTo(QStringLiteral("tagpump"), QStringLiteral("ORVANT")));
+        QTRY_COMPARE(user.request(QStringLiteral("TAGPUMPSTATUS")).value_or(QStringLiteral("none")), QStringLiteral("0"));
+
+        auto second = std::make_unique<TMain>();
+        answerMessageBoxes(second.get(), &messages);
+        QCOMPARE(second->InitializeDriver({}, QStringLiteral("tagpump")), TMain::StartResult::AlreadyRunning);
+        second.reset();
+        // Within one test process the second copy's controller took the global over while it
+        // lived; two programs have one each.
+        PrgControl = firstControl;
+        QCOMPARE(messages.size(), 1);
+        QVERIFY2(messages[0].contains(QStringLiteral("уже запущена")) && messages[0].contains(QStringLiteral("\"tagpump\"")),
+                 qPrintable(messages[0]));
+
+        QFile again(iniPath);
+        QVERIFY(again.open(QIODevice::ReadOnly));
+        QCOMPARE(again.readAll(), settings);
+        QCOMPARE(QFileInfo(iniPath).lastModified(), written);
+        QCOMPARE(QDir(folder.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"tagpump.ini"});
+
+        // The first copy still serves.
+        QVERIFY(user.isConnected());
+        QCOMPARE(user.request(QStringLiteral("TAGPUMPSTATUS")).value_or(QStringLiteral("none")), QStringLiteral("0"));
+        QCOMPARE(user.request(QStringLiteral("Q1")).value_or(QStringLiteral("none")), QStringLiteral("0"));
+        first.reset();
+    }
+};
+
+QTEST_MAIN(TestDriverSecondCopy)
+#include "tst_driver_second_copy.moc"

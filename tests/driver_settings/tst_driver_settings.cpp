@@ -1,0 +1,355 @@
+// The driver's settings file, settings string and autostart entry: what the controller holds
+// after a start, the bytes of the file after an end, and what comport was told.
+#include "driver_fixture.h"
+
+#include "ascii_chanclass.h"
+#include "settings_snapshot.h"
+
+#include "platform/autorun.h"
+
+#include <QTest>
+
+#include <dlfcn.h>
+
+// Every SetCOMCfg the driver makes is counted here and passed on to the library.
+namespace {
+struct PortCall {
+    QString port;
+    int baud, t1, t2, t3;
+};
+QList<PortCall> portCalls;
+} // namespace
+
+extern "C" bool SetCOMCfg(uint32_t handle, const char *port, uint16_t baud, uint16_t t1, uint16_t t2, uint16_t t3)
+{
+    using Fn = bool (*)(uint32_t, const char *, uint16_t, uint16_t, uint16_t, uint16_t);
+    static const auto real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "SetCOMCfg"));
+    portCalls.append({QString::fromLatin1(port), baud, t1, t2, t3});
+    return real(handle, port, baud, t1, t2, t3);
+}
+
+namespace {
+
+QByteArray crlf(const char *text)
+{
+    return QByteArray(text).replace("\n", "\r\n");
+}
+
+QString sensorText(const TProgramControl &c, int i)
+{
+    const TASCIIChannel *s = c.Sensor(i);
+    return s ? QStringLiteral("%1,%2,%3,%4").arg(s->DeviceNumber).arg(s->ChannelNumber).arg(s->Step).arg(s->TimeOut)
+             : QStringLiteral("none");
+}
+
+} // namespace
+
+class TestDriverSettings : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<platform::ApplicationWindow> window;
+    std::unique_ptr<QTemporaryDir> dir;
+    QString folder;
+
+    // A controller started in the working folder after putting `ini` there (none when null).
+    std::unique_ptr<DriverFixture> start(const QByteArray &ini = QByteArray())
+    {
+        if (!ini.isNull())
+            putFile(folder + QStringLiteral("/tagpump.ini"), ini);
+        auto driver = std::make_unique<DriverFixture>(folder);
+        driver->control->LoadSettings();
+        return driver;
+    }
+
+private slots:
+    void initTestCase() { window = std::make_unique<platform::ApplicationWindow>(); }
+
+    void init()
+    {
+        dir = std::make_unique<QTemporaryDir>();
+        folder = dir->path();
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(folder + QStringLiteral("/config")));
+        portCalls.clear();
+    }
+
+    void noFileGivesDefaultsAndWritesEveryKey()
+    {
+        auto driver = start();
+        TProgramControl &c = *driver->control;
+        QCOMPARE(c.SensorCount(), 1);
+        QCOMPARE(sensorText(c, 0), QStringLiteral("1,1,1,500"));
+        QCOMPARE(c.ErrorValue, 1000.0);
+        QCOMPARE(c.LogFileDIR, folder + QStringLiteral("/Logs"));
+        QCOMPARE(portCalls.last().port, QStringLiteral("COM1"));
+
+        QVERIFY(c.SaveSettings());
+        const QByteArray expected = crlf("[Main]\nLeft=200\nTop=100\n[Common Adjusts]\nActivePageNumber=0\n"
+                                         "TopicName=ORVANT\nObjectName=S\nSensorTimeInterval=500\n"
+                                         "SensorCircleInterval=1000\nConnectionScheme=0\nAutoRunProgram=0\n"
+                                         "AutoRunExchange=0\nHints=0\nErrorState=0\nErrorValue=1000\n"
+                                         "IndividualTimeOutState=0\nLogging=0\nLogFileDIR=")
+                                   + platform::toCp1251(folder)
+                                   + crlf("/Logs\nUseDdeManagement=0\nDdeService=\nDdeTopic=\nDdeItem=\n[COM-port]\n"
+                                          "COMN=COM1\nBaudR=9600\nTimeOut1=100\nTimeOut2=10\nTimeOut3=1000\n"
+                                          "[Sensors]\nSensor1=|1|1|1|500|\n");
+        QCOMPARE(fileBytes(driver->iniPath()), expected);
+        QVERIFY(!QFile::exists(platform::autorunEntryPath(QStringLiteral("tagpump"))));
+    }
+
+    // Gaps and foreign keys in "Sensors" count only as a number of sensors; the other lines of
+    // the file stay byte for byte, and keys are found whatever their letter case.
+    void sensorsSectionIsRenumberedAndOtherLinesStay()
+    {
+        auto driver = start(crlf("; kept comment\n[extra]\nmine = 7\n[common adjusts]\nlogging = 1\n"
+                                 "[Sensors]\nSensor1=|12|3|2|750|\nSensor5=|9|8|7|6|\nFoo=bar\n"));
+        TProgramControl &c = *driver->control;
+        QCOMPARE(c.SensorCount(), 3);
+        QCOMPARE(sensorText(c, 0), QStringLiteral("12,3,2,750"));
+        QCOMPARE(sensorText(c, 1), QStringLiteral("0,0,0,500"));
+        QCOMPARE(sensorText(c, 2), QStringLiteral("0,0,0,500"));
+        QVERIFY(c.Logging);
+
+        c.Logging = false;
+        QVERIFY(c.SaveSettings());
+        const QByteArray bytes = fileBytes(driver->iniPath());
+        QVERIFY(bytes.startsWith(crlf("; kept comment\n[extra]\nmine = 7\n[common adjusts]\nlogging =0\n")));
+        QVERIFY(bytes.endsWith(crlf("TimeOut3=1000\n[Sensors]\nSensor1=|12|3|2|750|\nSensor2=|0|0|0|500|\n"
+                                    "Sensor3=|0|0|0|500|\n")));
+        QCOMPARE(bytes.count("[Sensors]"), 1);
+    }
+
+    void numbersKeepTheirLowBitsAndBadValuesFallBack_data()
+    {
+        QTest::addColumn<QByteArray>("errorValue");
+        QTest::addColumn<double>("expected");
+        QTest::addColumn<QByteArray>("written");
+        QTest::newRow("comma") << QByteArray("12,5") << 12.5 << QByteArray("12.5");
+        QTest::newRow("point") << QByteArray("-3.25") << -3.25 << QByteArray("-3.25");
+        QTest::newRow("exponent") << QByteArray("2e3") << 2000.0 << QByteArray("2000");
+        QTest::newRow("text") << QByteArray("abc") << 1000.0 << QByteArray("1000");
+        QTest::newRow("empty") << QByteArray("") << 1000.0 << QByteArray("1000");
+        QTest::newRow("nan") << QByteArray("nan") << 1000.0 << QByteArray("1000");
+    }
+
+    void numbersKeepTheirLowBitsAndBadValuesFallBack()
+    {
+        QFETCH(QByteArray, errorValue);
+        QFETCH(double, expected);
+        QFETCH(QByteArray, written);
+        auto driver = start(crlf("[Common Adjusts]\nActivePageNumber=258\nSensorTimeInterval=abc\n"
+                                 "SensorCircleInterval=$FFFF\nHints=5\nErrorValue=")
+                            + errorValue
+                            + crlf("\nIndividualTimeOutState=1\nLogFileDIR=/x|y\n[COM-port]\nCOMN=/dev/a|b\n"
+                                   "BaudR=66736\nTimeOut1=0x20\nTimeOut2=-1\n"));
+        TProgramControl &c = *driver->control;
+        QCOMPARE(int(c.ActivePageNumber), 2);
+        QCOMPARE(int(c.SensorTimeInterval), 500);
+        QCOMPARE(int(c.SensorCircleInterval), 65535);
+        QVERIFY(c.GetHints());
+        QCOMPARE(c.ErrorValue, expected);
+        // Reading goes on after a bad ErrorValue.
+        QVERIFY(c.IndividualTimeOutState);
+        QCOMPARE(c.LogFileDIR, QStringLiteral("/x|y"));
+        QCOMPARE(c.PortName, QStringLiteral("/dev/a|b"));
+        QCOMPARE(int(c.BaudR), 1200);
+        QCOMPARE(int(c.TimeOut1), 32);
+        QCOMPARE(int(c.TimeOut2), 65535);
+        QCOMPARE(int(c.TimeOut3), 1000);
+        QCOMPARE(portCalls.last().baud, 1200);
+
+        QVERIFY(c.SaveSettings());
+        const QByteArray bytes = fileBytes(driver->iniPath());
+        QVERIFY(bytes.contains("\r\nHints=1\r\n"));
+        QVERIFY(bytes.contains("\r\nErrorValue=" + written + "\r\n"));
+        QVERIFY(bytes.contains("\r\nActivePageNumber=2\r\n"));
+    }
+
+    // The string of distinct settings, parsed back after every field changed, restores each
+    // field from its own place and tells comport once.
+    void settingsStringRoundTrip()
+    {
+        auto driver = start();
+        TProgramControl &c = *driver->control;
+        const QString fresh = c.SettingsToString();
+        QCOMPARE(fresh, QStringLiteral("|0|S|500|1000|0|0|0|0|0|1000|0|COM1|9600|100|10|1000|0|%1/Logs|0||||").arg(folder));
+
+        c.ActivePageNumber = 2;
+        c.ObjectName = QStringLiteral("Pt");
+        c.SensorTimeInterval = 300;
+        c.SensorCircleInterval = 4000;
+        c.ConnectionScheme = true;
+        c.AutoRunProgram = false;
+        c.AutoRunExchange = true;
+        c.SetHints(false);
+        c.ErrorState = true;
+        c.ErrorValue = -12.5;
+        c.IndividualTimeOutState = false;
+        c.PortName = QStringLiteral("COM3");
+        c.BaudR = 19200;
+        c.TimeOut1 = 111;
+        c.TimeOut2 = 22;
+        c.TimeOut3 = 3333;
+        c.Logging = true;
+        c.LogFileDIR = QStringLiteral("/var/log/drv");
+        c.UseDdeManagement = false;
+        c.DdeService = QStringLiteral("/opt/ctl/ctl");
+        c.DdeTopic = QStringLiteral("Top");
+        c.DdeItem = QStringLiteral("Itm");
+        const QString text = c.SettingsToString();
+        QCOMPARE(text, QStringLiteral("|2|Pt|300|4000|1|0|1|0|1|-12.5|0|COM3|19200|111|22|3333|1|/var/log/drv|0|/opt/ctl/ctl|Top|Itm|"));
+
+        c.ActivePageNumber = 0, c.ObjectName = "X", c.SensorTimeInterval = 1, c.SensorCircleInterval = 2;
+        c.ConnectionScheme = false, c.AutoRunProgram = true, c.AutoRunExchange = false, c.SetHints(true);
+        c.ErrorState = false, c.ErrorValue = 7, c.IndividualTimeOutState = true, c.PortName = "COM9";
+        c.BaudR = 1, c.TimeOut1 = 2, c.TimeOut2 = 3, c.TimeOut3 = 4, c.Logging = false, c.LogFileDIR = "/";
+        c.UseDdeManagement = true, c.DdeService = "a", c.DdeTopic = "b", c.DdeItem = "c";
+        portCalls.clear();
+        QVERIFY(c.SettingsFromString(text));
+        QCOMPARE(c.SettingsToString(), text);
+        QCOMPARE(portCalls.size(), 1);
+        QCOMPARE(portCalls[0].port, QStringLiteral("COM3"));
+        QCOMPARE(QList<int>({portCalls[0].baud, portCalls[0].t1, portCalls[0].t2, portCalls[0].t3}),
+                 QList<int>({19200, 111, 22, 3333}));
+    }
+
+    void shortOrBadStringKeepsWhatWasRead()
+    {
+        auto driver = start();
+        TProgramControl &c = *driver->control;
+        portCalls.clear();
+        QVERIFY(!c.SettingsFromString(QStringLiteral("|1|Q|250|")));
+        QCOMPARE(int(c.ActivePageNumber), 1);
+        QCOMPARE(c.ObjectName, QStringLiteral("Q"));
+        QCOMPARE(int(c.SensorTimeInterval), 250);
+        QCOMPARE(int(c.SensorCircleInterval), 1000);
+        QVERIFY(!c.SettingsFromString(QStringLiteral("no bar at all")));
+        QCOMPARE(int(c.ActivePageNumber), 1);
+
+        // A bad number at field 13 (BaudR): the twelve before it are set, the rest stay.
+        QVERIFY(!c.SettingsFromString(QStringLiteral("|2|R|260|1100|1|1|1|1|1|3,5|1|COM7|fast|5|6|7|1|/l|1|s|t|i|")));
+        QCOMPARE(c.ErrorValue, 3.5);
+        QCOMPARE(c.PortName, QStringLiteral("COM7"));
+        QCOMPARE(int(c.BaudR), 9600);
+        QCOMPARE(int(c.TimeOut1), 100);
+        QVERIFY(!c.Logging);
+        QVERIFY(portCalls.isEmpty());
+    }
+
+    // Each flag comes from its own field.
+    void flagsReadFromTheirOwnFields()
+    {
+        auto driver = start();
+        TProgramControl &c = *driver->control;
+        QVERIFY(c.SettingsFromString(QStringLiteral("|0|S|500|1000|1|0|1|0|1|1000|0|COM1|9600|100|10|1000|1|/l|0||||")));
+        QVERIFY(c.ConnectionScheme);
+        QVERIFY(!c.AutoRunProgram);
+        QVERIFY(c.AutoRunExchange);
+        QVERIFY(!c.GetHints());
+        QVERIFY(c.ErrorState);
+        QVERIFY(!c.IndividualTimeOutState);
+        QVERIFY(c.Logging);
+        QVERIFY(!c.UseDdeManagement);
+        QVERIFY(c.SettingsFromString(QStringLiteral("|0|S|500|1000|0|1|0|1|0|1000|1|COM1|9600|100|10|1000|0|/l|1||||")));
+        QVERIFY(!c.ConnectionScheme);
+        QVERIFY(c.AutoRunProgram);
+        QVERIFY(!c.AutoRunExchange);
+        QVERIFY(c.GetHints());
+        QVERIFY(!c.ErrorState);
+        QVERIFY(c.IndividualTimeOutState);
+        QVERIFY(!c.Logging);
+        QVERIFY(c.UseDdeManagement);
+    }
+
+    // The settings kept field by field come back exactly, bars in the texts and all.
+    void fieldsWithBarsComeBackExactly()
+    {
+        auto driver = start();
+        TProgramControl &c = *driver->control;
+        c.ObjectName = QStringLiteral("a|b");
+        c.PortName = QStringLiteral("COM1|2");
+        c.LogFileDIR = QStringLiteral("/data/a|b");
+        c.DdeService = QStringLiteral("|s|");
+        c.DdeTopic = QStringLiteral("t|");
+        c.DdeItem = QStringLiteral("|");
+        c.UseDdeManagement = true;
+        c.BaudR = 4800;
+        const QStringList fields = SettingsFields(c);
+        const QString before = c.SettingsToString();
+
+        c.ObjectName = c.PortName = c.LogFileDIR = c.DdeService = c.DdeTopic = c.DdeItem = QString();
+        c.UseDdeManagement = false;
+        c.BaudR = 9600;
+        portCalls.clear();
+        QVERIFY(RestoreSettingsFields(c, fields));
+        QCOMPARE(c.SettingsToString(), before);
+        QCOMPARE(c.LogFileDIR, QStringLiteral("/data/a|b"));
+        QVERIFY(c.UseDdeManagement);
+        QCOMPARE(portCalls.size(), 1);
+        QCOMPARE(portCalls[0].port, QStringLiteral("COM1|2"));
+        QCOMPARE(portCalls[0].baud, 4800);
+    }
+
+    void autorunEntryFollowsTheSetting()
+    {
+        const QString entry = platform::autorunEntryPath(QStringLiteral("tagpump"));
+        {
+            auto driver = start();
+            driver->control->AutoRunProgram = true;
+            QVERIFY(driver->control->SaveSettings());
+        }
+        QByteArray bytes = fileBytes(entry);
+        QVERIFY2(bytes.contains("\nName=Tagpump\n"), bytes);
+        QVERIFY2(bytes.contains("\nExec=\"" + QFile::encodeName(folder) + "/tagpump\"\n"), bytes);
+        QVERIFY2(bytes.contains("\nPath=" + QFile::encodeName(folder) + "\n"), bytes);
+
+        // Started from another folder (with a blank and a "$" in its name), the entry names that one.
+        const QString other = folder + QStringLiteral("/other $dir");
+        QVERIFY(QDir().mkpath(other));
+        {
+            DriverFixture driver(other);
+            driver.control->LoadSettings();
+            driver.control->AutoRunProgram = true;
+            QVERIFY(driver.control->SaveSettings());
+        }
+        bytes = fileBytes(entry);
+        QVERIFY2(bytes.contains("\nExec=\"" + QFile::encodeName(other).replace("$", "\\\\$") + "/tagpump\"\n"), bytes);
+        QVERIFY2(bytes.contains("\nPath=" + QFile::encodeName(other) + "\n"), bytes);
+
+        for (int round = 0; round < 2; ++round) {  // removed, then already absent
+            auto driver = start();
+            QCOMPARE(driver->control->AutoRunProgram, round == 0);  // as the last end stored it
+            driver->control->AutoRunProgram = false;
+            QVERIFY(driver->control->SaveSettings());
+            QVERIFY(!QFile::exists(entry));
+        }
+    }
+
+    void autorunFailureIsReportedAfterTheFile()
+    {
+        QVERIFY(putFile(folder + QStringLiteral("/config"), "a file where the folder should be"));
+        auto driver = start();
+        driver->control->AutoRunProgram = true;
+        driver->control->SensorTimeInterval = 321;
+        const auto text = answerNextBox(QMessageBox::Ok);
+        QVERIFY(!driver->control->SaveSettings());
+        QCOMPARE(*text, QStringLiteral("Failed to set data for 'Tagpump'"));
+        QVERIFY(fileBytes(driver->iniPath()).contains("\r\nSensorTimeInterval=321\r\n"));
+        QVERIFY(fileBytes(driver->iniPath()).endsWith("Sensor1=|1|1|1|500|\r\n"));
+    }
+
+    void refusedFileStaysWhole()
+    {
+        const QByteArray old = crlf("[Common Adjusts]\nSensorTimeInterval=700\n[Sensors]\nSensor1=|4|4|4|4|\n");
+        auto driver = start(old);
+        QVERIFY(QFile::setPermissions(driver->iniPath(), QFile::ReadOwner));
+        driver->control->SensorTimeInterval = 900;
+        const auto text = answerNextBox(QMessageBox::Ok);
+        QVERIFY(!driver->control->SaveSettings());
+        QCOMPARE(*text, QStringLiteral("Unable to write to %1").arg(driver->iniPath()));
+        QCOMPARE(fileBytes(driver->iniPath()), old);
+        QFile::setPermissions(driver->iniPath(), QFile::ReadOwner | QFile::WriteOwner);
+    }
+};
+
+QTEST_MAIN(TestDriverSettings)
+#include "tst_driver_settings.moc"

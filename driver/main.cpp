@@ -1,9 +1,11 @@
 // The data driver tagpump.
 #include "main_u.h"
+#include "setup/about/about_u.h"
 
 #include "platform/dde_names.h"
 #include "platform/help.h"
 #include "platform/messages.h"
+#include "platform/translations.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -13,6 +15,10 @@ int main(int argc, char *argv[])
 {
     QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);  // the window hides to its icon
+    // The program's title is not Qt's application display name, which the window system would
+    // append to every caption ("Tagpump" stays the caption of the main window alone).
+    QCoreApplication::setApplicationName(QStringLiteral("tagpump"));
+    platform::InstallQtTranslations(application);
     platform::SetDocumentOpener(
         [](const QString &path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); });
 
@@ -26,6 +32,8 @@ int main(int argc, char *argv[])
         const QString service = platform::ddeServiceName(QCoreApplication::applicationFilePath());
         if (mainWindow.InitializeDriver(arguments, service) == TMain::StartResult::AlreadyRunning)
             return 1;
+        TAbout about(TAbout::DataDriver());
+        mainWindow.SetAboutBox(&about);
         mainWindow.show();
         result = QApplication::exec();
     }

@@ -12,6 +12,7 @@
 #include "platform/messages.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QCloseEvent>
 #include <QDir>
 #include <QLabel>
@@ -266,7 +267,8 @@ void TMain::PM1_1Click()
 
 void TMain::PM1_2Click()
 {
-    // The About box comes with its own work.
+    if (FAbout)
+        FAbout->exec();
 }
 
 void TMain::PM1_3Click()

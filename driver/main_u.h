@@ -23,6 +23,8 @@ namespace Ui {
 class TMain;
 }
 
+class QDialog;
+
 class TMain : public QMainWindow {
     Q_OBJECT
 public:
@@ -40,12 +42,14 @@ public:
     QSystemTrayIcon *TrayIcon() const { return TI; }
     QMenu *TrayMenu() const { return PM1; }
     TCOMExchange *CurrentExchange() const { return Exchange; }
+    // The About box that "&About" shows; made by the main block after this window.
+    void SetAboutBox(QDialog *about) { FAbout = about; }
 
 public slots:
     void Button1Click();
     void Button2Click();
     void PM1_1Click();  // restore and bring to the front
-    void PM1_2Click();  // the About box: not built yet
+    void PM1_2Click();  // the About box, modal
     void PM1_3Click();  // help contents
     void PM1_4Click();  // close, by the closing rules
 
@@ -59,6 +63,7 @@ protected:
     void moveEvent(QMoveEvent *event) override;
 
 private:
+    QDialog *FAbout = nullptr;
     void StartPolling();
     void StopPolling();
     void ExchangeEnded();

@@ -29,5 +29,13 @@ inside='
   grep -q "simulated instrument at" "$1/demo-smoke.log" || { cat "$1/demo-smoke.log"; exit 1; }
 '
 xvfb-run -a bash -c "$inside" "$root" "$build" || exit 1
+
+# A second run keeps what the first left in the project: only its port keys change.
+project="$root/build/demo/demo.prj"
+printf '[Kept By The User]\r\nNote=saved in an earlier run\r\n' >>"$project"
+xvfb-run -a bash -c "$inside" "$root" "$build" || exit 1
+grep -q "Note=saved in an earlier run" "$project" || { echo "the demo threw the saved project away"; exit 1; }
+port=$(sed -n 's/^demo: simulated instrument at \([^ ]*\).*/\1/p' "$build/demo-smoke.log")
+grep -q "^COMPortName=$port"$'\r'"\$" "$project" || { echo "the project's port is not the new simulator's $port"; cat -A "$project"; exit 1; }
 if command -v pgrep >/dev/null && pgrep -f "^$build/bin/vks-sim" >/dev/null; then echo "the simulator is still running"; exit 1; fi
 echo "demo smoke run passed"

@@ -2,6 +2,7 @@
 // the buttons through a polling run, minimising, the closing rules, and a second copy.
 #include "main_u.h"
 #include "prgcontrol.h"
+#include "setup/about/about_u.h"
 #include "sim/line_sim.h"
 #include "tests/dde/dde_test_support.h"
 
@@ -75,6 +76,25 @@ private slots:
         main.reset();
         line.reset();
         appWindow.reset();
+    }
+
+    // "&About" of the icon's menu shows the driver's About box, modally, and it closes again.
+    void aboutFromTheMenu()
+    {
+        writeSettings(false);
+        QCOMPARE(startDriver({}), TMain::StartResult::Started);
+        answerMessageBoxes();
+        TAbout about(TAbout::DataDriver());
+        main->SetAboutBox(&about);
+        bool shown = false;
+        QTimer::singleShot(0, this, [&] {
+            QTRY_VERIFY(QApplication::activeModalWidget() == &about);
+            shown = about.windowTitle() == QStringLiteral("About Tagpump");
+            about.reject();
+        });
+        main->TrayMenu()->findChild<QAction *>(QStringLiteral("PM1_2"))->trigger();
+        QVERIFY(shown);
+        QVERIFY(!about.isVisible());
     }
 
     void commandLine_data()

@@ -46,4 +46,15 @@ xdotool key --window "$main" F1
 box=$(find_window "Справка") || fail "no help warning appeared (captions: $(xdotool search --pid "$pid" --name . getwindowname %@ 2>/dev/null | tr '\n' '|'))"
 actual=$(xdotool getwindowname "$box")
 [ "$actual" = "Справка" ] || fail "message box caption is \"$actual\", expected \"Справка\""
-echo "captions as set: \"$main_title\", \"Справка\""
+kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null || true
+
+# The driver, in a working folder of its own: its main window's caption.
+if [ -x "$bin/tagpump" ]; then
+  mkdir -m 700 "$work/driver"
+  ( cd "$work/driver" && QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work/driver" exec "$bin/tagpump" >"$work/driver.log" 2>&1 ) &
+  pid=$!
+  driver=$(find_window "Tagpump") || { cat "$work/driver.log"; fail "no driver window appeared"; }
+  actual=$(xdotool getwindowname "$driver")
+  [ "$actual" = "Tagpump" ] || fail "driver caption is \"$actual\", expected \"Tagpump\""
+fi
+echo "captions as set: \"$main_title\", \"Справка\", \"Tagpump\""

@@ -338,6 +338,16 @@ private slots:
         QCOMPARE(ui.TS4Edit1->text(), QStringLiteral("20"));
     }
 
+    // Qt's own texts (standard buttons, file dialogs) are in Russian like the rest.
+    void qtTextsAreRussian()
+    {
+        QMessageBox box(QMessageBox::Question, QString(), QString(), QMessageBox::Yes | QMessageBox::Cancel);
+        QCOMPARE(box.button(QMessageBox::Yes)->text().remove(QLatin1Char('&')), QStringLiteral("Да"));
+        QCOMPARE(box.button(QMessageBox::Cancel)->text().remove(QLatin1Char('&')), QStringLiteral("Отмена"));
+        QCOMPARE(QCoreApplication::translate("QFileDialog", "File &name:").remove(QLatin1Char('&')),
+                 QStringLiteral("Имя файла:"));
+    }
+
     void helpOpensTheFileOfTheProgramFolder()
     {
         const QString helpFile = ProgramDir() + QStringLiteral("Vks74xx.hlp");

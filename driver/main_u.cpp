@@ -53,9 +53,10 @@ QIcon driverIcon()
     return QIcon(picture);
 }
 
+// A warning box as the system's standard message dialog captions it.
 void warn(QWidget *parent, const QString &text)
 {
-    QMessageBox::warning(parent, QStringLiteral("Tagpump"), text);
+    QMessageBox::warning(parent, QStringLiteral("Warning"), text);
 }
 
 } // namespace

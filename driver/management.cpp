@@ -116,7 +116,7 @@ bool TProgramControl::ConnectManagement()
         return true;
     ManageConv->disconnectFromServer();
     link.HeldStart = false;
-    QMessageBox::warning(Owner, QStringLiteral("Tagpump"),
+    QMessageBox::warning(Owner, QStringLiteral("Warning"),
                          QStringLiteral("Невозможно установить DDE соединение с управляющим приложением!\n"
                                         "Удаленное управление программой недоступно."));
     return false;

@@ -170,7 +170,7 @@ void TSetup::showEvent(QShowEvent *event)
 void TSetup::closeEvent(QCloseEvent *event)
 {
     if (Modified) {
-        const auto answer = QMessageBox::question(this, QStringLiteral("Tagpump Setup"),
+        const auto answer = QMessageBox::question(this, QStringLiteral("Confirm"),
                                                   QStringLiteral("Вы произвели изменения!\nЗапомнить?"),
                                                   QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
         if (answer == QMessageBox::Yes) {

@@ -214,9 +214,16 @@ private slots:
         showSetup();
         QSpinBox *interval = find<QSpinBox>("SE2");
         interval->setValue(2300);
-        auto text = answerNextBox(QMessageBox::Cancel);
+        QString caption, text;
+        onNextModal([&](QWidget *modal) {
+            caption = modal->windowTitle();
+            auto *box = qobject_cast<QMessageBox *>(modal);
+            text = box ? box->text() : QString();
+            box ? box->button(QMessageBox::Cancel)->click() : void(modal->close());
+        });
         setup->close();
-        QCOMPARE(*text, QStringLiteral("Вы произвели изменения!\nЗапомнить?"));
+        QCOMPARE(text, QStringLiteral("Вы произвели изменения!\nЗапомнить?"));
+        QCOMPARE(caption, QStringLiteral("Confirm"));
         QVERIFY(setup->isVisible());
         QVERIFY(setup->Modified);
         QCOMPARE(interval->value(), 2300);

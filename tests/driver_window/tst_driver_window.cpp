@@ -27,6 +27,7 @@ class TestDriverWindow : public QObject {
     std::unique_ptr<sim::LineSim> line;
     std::unique_ptr<TMain> main;
     QStringList messages;  // texts of the message boxes answered
+    QStringList captions;  // and their captions
     int serviceNumber = 0;
 
     QPushButton *button(const char *name) { return main->findChild<QPushButton *>(QLatin1String(name)); }
@@ -55,6 +56,7 @@ class TestDriverWindow : public QObject {
         connect(timer, &QTimer::timeout, this, [this] {
             if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
                 messages << box->text();
+                captions << box->windowTitle();
                 box->accept();
             }
         });
@@ -70,6 +72,7 @@ private slots:
         QVERIFY(QDir::setCurrent(folder->path()));
         line = std::make_unique<sim::LineSim>();
         messages.clear();
+        captions.clear();
     }
     void cleanup()
     {
@@ -171,6 +174,7 @@ private slots:
         QTRY_COMPARE(panel(1), QStringLiteral("Work State"));
         QVERIFY(!main->close());
         QCOMPARE(messages.last(), QStringLiteral("Невозможно завершить работу.\nИдет обмен...."));
+        QCOMPARE(captions, (QStringList{"Warning", "Warning"}));
         QVERIFY(main->isVisible());
         QVERIFY(!QFile::exists(folder->filePath(QStringLiteral("tagpump.ini.new"))));
 

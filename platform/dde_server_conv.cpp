@@ -5,6 +5,7 @@
 
 #include <QLocalSocket>
 #include <QPointer>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -24,6 +25,11 @@ DdeServerConv::DdeServerConv(DdeServer *server, QLocalSocket *socket)
         resumeInputIfDrained();
     });
     connect(socket_, &QLocalSocket::disconnected, this, [this] { end(QString()); });
+    // A connection that never says HELLO would hold a place among the conversations for good.
+    QTimer::singleShot(DdeServer::kHelloTimeoutMs, this, [this] {
+        if (!topic)
+            end(tr("No HELLO within %1 ms").arg(DdeServer::kHelloTimeoutMs));
+    });
     if (socket_->bytesAvailable() > 0)
         QMetaObject::invokeMethod(this, &DdeServerConv::readInput, Qt::QueuedConnection);
 }
@@ -35,17 +41,44 @@ qsizetype DdeServerConv::waiting() const
 
 void DdeServerConv::push(DdeItem *item)
 {
+    queue(item->d->key, item->d->rawName, item->d->line);
+}
+
+void DdeServerConv::pushGone(DdeItem *item)
+{
+    dde::Message gone;
+    gone.verb = dde::Verb::Gone;
+    gone.name = item->d->rawName;
+    queue(item->d->key, item->d->rawName, dde::formatLine(gone));
+}
+
+// The line goes out in order while the client keeps up; once it is behind, only the name is
+// owed, and owedLine() decides what it gets when there is room again.
+void DdeServerConv::queue(const QString &key, const QByteArray &rawName, const QByteArray &line)
+{
     if (ended_)
         return;
     if (!backlogged_) {
-        out_.append(item->d->line);
+        out_.append(line);
         if (waiting() >= kHighWater)
             backlogged_ = true;
-    } else if (!owed_.contains(item)) {
-        owed_.insert(item);
-        backlog_.push_back(item);
+    } else if (!owed_.contains(key)) {
+        owed_.insert(key, rawName);
+        backlog_.push_back(key);
     }
     server_->d->scheduleFlush(this);
+}
+
+QByteArray DdeServerConv::owedLine(const QString &key) const
+{
+    if (!topic || !links.contains(key))
+        return {};
+    if (DdeItem *item = topic->d->itemByKey.value(key))
+        return item->d->line;
+    dde::Message gone;
+    gone.verb = dde::Verb::Gone;
+    gone.name = owed_.value(key);
+    return dde::formatLine(gone);
 }
 
 void DdeServerConv::send(const dde::Message &message)
@@ -56,10 +89,10 @@ void DdeServerConv::send(const dde::Message &message)
     server_->d->scheduleFlush(this);
 }
 
-void DdeServerConv::forget(DdeItem *item)
+void DdeServerConv::forget(const QString &key)
 {
-    if (owed_.remove(item))
-        backlog_.erase(std::find(backlog_.begin(), backlog_.end(), item));
+    if (owed_.remove(key))
+        backlog_.erase(std::find(backlog_.begin(), backlog_.end(), key));
 }
 
 void DdeServerConv::flush()
@@ -80,10 +113,10 @@ void DdeServerConv::flush()
         }
         const qsizetype room = kHighWater - socket_->bytesToWrite();
         while (!backlog_.empty() && out_.size() < room) {
-            DdeItem *item = backlog_.front();
+            const QString key = backlog_.front();
+            out_.append(owedLine(key));
             backlog_.pop_front();
-            owed_.remove(item);
-            out_.append(item->d->line);
+            owed_.remove(key);
         }
     }
     resumeInputIfDrained();
@@ -211,8 +244,13 @@ void DdeServerConv::handle(const dde::Message &message)
             refuse(tr("Invalid item name \"%1\"").arg(name));
             break;
         }
+        const QString key = ddeNameKey(name);
+        if (!links.contains(key) && links.size() >= DdeServer::kMaxLinks) {
+            refuse(tr("No more than %1 hot links in one conversation").arg(DdeServer::kMaxLinks));
+            break;
+        }
         send(reply);
-        topic->d->link(this, ddeNameKey(name));
+        topic->d->link(this, key);
         break;
     }
     case dde::Verb::Unadv:

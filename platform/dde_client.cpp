@@ -104,7 +104,7 @@ bool DdeClient::Private::open(const QString &newService, const QString &newTopic
     drop();
     const QString path = ddeSocketPath(newService);
     if (path.isEmpty())
-        return fail(tr("No private runtime folder for DDE sockets"));
+        return fail(runtimeDirProblem());
     socket = new QLocalSocket(q);
     socket->setReadBufferSize(16 * dde::kMaxLine);  // a server that floods us is read no faster than we parse
     socket->connectToServer(path);

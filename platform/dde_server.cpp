@@ -3,6 +3,7 @@
 #include "platform/codepage.h"
 #include "platform/dde_names.h"
 #include "platform/dde_server_p.h"
+#include "platform/runtime_dir.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -51,7 +52,7 @@ bool DdeServer::listen(const QString &service)
     const QString socketPath = ddeSocketPath(service);
     const QString lockPath = ddeLockPath(service);
     if (socketPath.isEmpty())
-        return d->fail(tr("No private runtime folder for the DDE socket of \"%1\"").arg(service));
+        return d->fail(tr("Cannot serve DDE service \"%1\": %2").arg(service, runtimeDirProblem()));
 
     // The lock is held for as long as we serve: two servers starting at once cannot both take
     // the service, and a dead server's lock goes with its process.

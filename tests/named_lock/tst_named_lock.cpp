@@ -1,10 +1,14 @@
 // The named lock: re-entrant for its thread, exclusive between threads and between processes,
-// freed when its holder process dies, and still usable when no lock file can be had.
+// freed when its holder process dies, and exclusive still when its runtime folder is wiped or
+// squatted.
+#include "platform/dde_server.h"
 #include "platform/named_lock.h"
+#include "platform/runtime_dir.h"
 #include "tests/support/worker_thread.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QScopeGuard>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -19,6 +23,8 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -166,20 +172,19 @@ private:
     QByteArray buffer_;
 };
 
-// The kernel lists a process blocked in flock as a "->" line of /proc/locks. This tells for
-// certain that a holder process is waiting for the lock rather than not there yet.
-bool blockedInFlock(qint64 pid)
+// A holder that has printed "waiting" is blocked in poll once it waits for the lock, rather
+// than not there yet: /proc tells the system call a process sleeps in.
+bool blockedWaiting(qint64 pid)
 {
-    QFile locks(QStringLiteral("/proc/locks"));
-    if (!locks.open(QIODevice::ReadOnly))
+    QFile file(QStringLiteral("/proc/%1/syscall").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
         return false;
-    const QByteArray marker = " " + QByteArray::number(pid) + " ";
-    const QList<QByteArray> lines = locks.readAll().split('\n');
-    for (const QByteArray &line : lines) {
-        if (line.contains("->") && line.contains("FLOCK") && line.contains(marker))
-            return true;
-    }
-    return false;
+    const long call = file.readAll().split(' ').value(0).toLong();
+#ifdef SYS_poll
+    if (call == SYS_poll)
+        return true;
+#endif
+    return call == SYS_ppoll;
 }
 
 } // namespace
@@ -193,7 +198,8 @@ private slots:
     void threadsExcludeEachOther();
     void secondProcessWaitsForRelease();
     void killedHolderFreesTheLock();
-    void withoutLockFileLocksThreadsOnly();
+    void wipedRuntimeFolderKeepsItExclusive();
+    void squattedFallbackFolderKeepsItExclusive();
 
 private:
     QString uniqueName() { return QStringLiteral("TestLock%1").arg(++names); }
@@ -316,7 +322,7 @@ void TestNamedLock::secondProcessWaitsForRelease()
 
     QVERIFY(second.start(name));
     QVERIFY(second.waitForLine("waiting"));
-    QTRY_VERIFY_WITH_TIMEOUT(blockedInFlock(second.pid()), kDeadlineMs);
+    QTRY_VERIFY_WITH_TIMEOUT(blockedWaiting(second.pid()), kDeadlineMs);
 
     first.writeLine();
     QVERIFY(first.waitForLine("released"));
@@ -333,7 +339,7 @@ void TestNamedLock::secondProcessWaitsForRelease()
     Holder third;
     QVERIFY(third.start(name));
     QVERIFY(third.waitForLine("waiting"));
-    QTRY_VERIFY_WITH_TIMEOUT(blockedInFlock(third.pid()), kDeadlineMs);
+    QTRY_VERIFY_WITH_TIMEOUT(blockedWaiting(third.pid()), kDeadlineMs);
     ours.unlock();
     QVERIFY(third.waitForLine("locked"));
     third.closeInput();  // end of input releases too
@@ -349,7 +355,7 @@ void TestNamedLock::killedHolderFreesTheLock()
     QVERIFY(holder.waitForLine("locked"));
     QVERIFY(waiter.start(name));
     QVERIFY(waiter.waitForLine("waiting"));
-    QTRY_VERIFY_WITH_TIMEOUT(blockedInFlock(waiter.pid()), kDeadlineMs);
+    QTRY_VERIFY_WITH_TIMEOUT(blockedWaiting(waiter.pid()), kDeadlineMs);
 
     holder.kill();  // SIGKILL: no chance to unlock
     QVERIFY(holder.waitForExit());
@@ -364,26 +370,65 @@ void TestNamedLock::killedHolderFreesTheLock()
     ours.unlock();
 }
 
-void TestNamedLock::withoutLockFileLocksThreadsOnly()
+// A cleaner of temporary files removes everything in the runtime folder while a process holds
+// the lock: it stays held.
+void TestNamedLock::wipedRuntimeFolderKeepsItExclusive()
 {
-    // A folder standing where the lock file belongs: the file cannot be opened.
-    QVERIFY(QDir(runtime.path()).mkdir(QStringLiteral("Blocked.lock")));
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("Blocked.*only this process")));
-    NamedLock lock(QStringLiteral("Blocked"));
-    NamedLock again(QStringLiteral("Blocked"));  // the same lock: warned once only
+    const QString name = uniqueName();
+    Holder holder;
+    QVERIFY(holder.start(name));
+    QVERIFY(holder.waitForLine("locked"));
+    QDir folder(runtime.path());
+    for (const QString &entry : folder.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System))
+        QVERIFY(QFile::remove(folder.filePath(entry)) || QDir(folder.filePath(entry)).removeRecursively());
 
-    lock.lock();
-    again.lock();
-    bool otherGotIt = true;
-    WorkerThread([&] { otherGotIt = lock.tryLock(); });
-    QVERIFY(!otherGotIt);
-    lock.unlock();
-    again.unlock();
-    WorkerThread([&] {
-        otherGotIt = lock.tryLock();
-        lock.unlock();
+    NamedLock ours(name);
+    QVERIFY(!ours.tryLock());
+    holder.writeLine();
+    QVERIFY(holder.waitForLine("released"));
+    QVERIFY(holder.waitForExit());
+    QVERIFY(ours.tryLock());
+    ours.unlock();
+}
+
+// Without XDG_RUNTIME_DIR the fallback folder has a name anybody can guess; made first by
+// someone else (here: open to everybody, or another user's when the test runs as root), it is
+// refused with its name, and the lock still keeps other processes out.
+void TestNamedLock::squattedFallbackFolderKeepsItExclusive()
+{
+    QTemporaryDir temp;
+    QVERIFY(temp.isValid());
+    const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+    const QByteArray savedTemp = qgetenv("TMPDIR");
+    const auto restore = qScopeGuard([&] {
+        qputenv("XDG_RUNTIME_DIR", savedRuntime);
+        qputenv("TMPDIR", savedTemp);
     });
-    QVERIFY(otherGotIt);
+    qunsetenv("XDG_RUNTIME_DIR");
+    qputenv("TMPDIR", QFile::encodeName(temp.path()));
+    const QString squatted = temp.path() + QStringLiteral("/vks74xx-runtime-%1").arg(getuid());
+    QVERIFY(QDir().mkdir(squatted));
+    QVERIFY(::chmod(QFile::encodeName(squatted).constData(), 0777) == 0);
+    if (geteuid() == 0)
+        QCOMPARE(::chown(QFile::encodeName(squatted).constData(), 65534, 65534), 0);
+
+    QCOMPARE(runtimeDir(), QString());
+    QVERIFY2(runtimeDirProblem().contains(squatted), qPrintable(runtimeDirProblem()));
+    DdeServer server;
+    QVERIFY(!server.listen(QStringLiteral("squatted")));
+    QVERIFY2(server.errorString().contains(squatted), qPrintable(server.errorString()));
+
+    const QString name = uniqueName();
+    Holder holder;
+    QVERIFY(holder.start(name));
+    QVERIFY(holder.waitForLine("locked"));
+    NamedLock ours(name);
+    QVERIFY(!ours.tryLock());
+    holder.writeLine();
+    QVERIFY(holder.waitForLine("released"));
+    QVERIFY(holder.waitForExit());
+    QVERIFY(ours.tryLock());
+    ours.unlock();
 }
 
 QTEST_GUILESS_MAIN(TestNamedLock)

@@ -172,6 +172,18 @@ private:
     QByteArray buffer_;
 };
 
+// This process is kept out while the holder holds the lock, and gets it once it has let go.
+void expectKeptOutUntilReleased(Holder &holder, const QString &name)
+{
+    NamedLock ours(name);
+    QVERIFY(!ours.tryLock());
+    holder.writeLine();
+    QVERIFY(holder.waitForLine("released"));
+    QVERIFY(holder.waitForExit());
+    QVERIFY(ours.tryLock());
+    ours.unlock();
+}
+
 // A holder that has printed "waiting" is blocked in poll once it waits for the lock, rather
 // than not there yet: /proc tells the system call a process sleeps in.
 bool blockedWaiting(qint64 pid)
@@ -361,13 +373,7 @@ void TestNamedLock::killedHolderFreesTheLock()
     QVERIFY(holder.waitForExit());
     QVERIFY(waiter.waitForLine("locked"));
 
-    NamedLock ours(name);
-    QVERIFY(!ours.tryLock());
-    waiter.writeLine();
-    QVERIFY(waiter.waitForLine("released"));
-    QVERIFY(waiter.waitForExit());
-    QVERIFY(ours.tryLock());
-    ours.unlock();
+    expectKeptOutUntilReleased(waiter, name);
 }
 
 // A cleaner of temporary files removes everything in the runtime folder while a process holds
@@ -382,13 +388,7 @@ void TestNamedLock::wipedRuntimeFolderKeepsItExclusive()
     for (const QString &entry : folder.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System))
         QVERIFY(QFile::remove(folder.filePath(entry)) || QDir(folder.filePath(entry)).removeRecursively());
 
-    NamedLock ours(name);
-    QVERIFY(!ours.tryLock());
-    holder.writeLine();
-    QVERIFY(holder.waitForLine("released"));
-    QVERIFY(holder.waitForExit());
-    QVERIFY(ours.tryLock());
-    ours.unlock();
+    expectKeptOutUntilReleased(holder, name);
 }
 
 // Without XDG_RUNTIME_DIR the fallback folder has a name anybody can guess; made first by
@@ -422,13 +422,7 @@ void TestNamedLock::squattedFallbackFolderKeepsItExclusive()
     Holder holder;
     QVERIFY(holder.start(name));
     QVERIFY(holder.waitForLine("locked"));
-    NamedLock ours(name);
-    QVERIFY(!ours.tryLock());
-    holder.writeLine();
-    QVERIFY(holder.waitForLine("released"));
-    QVERIFY(holder.waitForExit());
-    QVERIFY(ours.tryLock());
-    ours.unlock();
+    expectKeptOutUntilReleased(holder, name);
 }
 
 QTEST_GUILESS_MAIN(TestNamedLock)

@@ -41,7 +41,10 @@ qsizetype DdeServerConv::waiting() const
 
 void DdeServerConv::push(DdeItem *item)
 {
-    queue(item->d->key, item->d->rawName, item->d->line);
+    if (queue(item->d->line) || owedItems_.contains(item))
+        return;
+    owedItems_.insert(item);
+    backlog_.push_back({item, QString()});
 }
 
 void DdeServerConv::pushGone(DdeItem *item)
@@ -49,36 +52,33 @@ void DdeServerConv::pushGone(DdeItem *item)
     dde::Message gone;
     gone.verb = dde::Verb::Gone;
     gone.name = item->d->rawName;
-    queue(item->d->key, item->d->rawName, dde::formatLine(gone));
+    if (queue(dde::formatLine(gone)))
+        return;
+    dropOwed(item);
+    if (owedGone_.contains(item->d->key))
+        return;
+    owedGone_.insert(item->d->key, item->d->rawName);
+    backlog_.push_back({nullptr, item->d->key});
 }
 
-// The line goes out in order while the client keeps up; once it is behind, only the name is
-// owed, and owedLine() decides what it gets when there is room again.
-void DdeServerConv::queue(const QString &key, const QByteArray &rawName, const QByteArray &line)
+// The line goes out in order while the client keeps up; false once it is behind.
+bool DdeServerConv::queue(const QByteArray &line)
 {
     if (ended_)
-        return;
-    if (!backlogged_) {
-        out_.append(line);
-        if (waiting() >= kHighWater)
-            backlogged_ = true;
-    } else if (!owed_.contains(key)) {
-        owed_.insert(key, rawName);
-        backlog_.push_back(key);
-    }
+        return true;
     server_->d->scheduleFlush(this);
+    if (backlogged_)
+        return false;
+    out_.append(line);
+    if (waiting() >= kHighWater)
+        backlogged_ = true;
+    return true;
 }
 
-QByteArray DdeServerConv::owedLine(const QString &key) const
+void DdeServerConv::dropOwed(DdeItem *item)
 {
-    if (!topic || !links.contains(key))
-        return {};
-    if (DdeItem *item = topic->d->itemByKey.value(key))
-        return item->d->line;
-    dde::Message gone;
-    gone.verb = dde::Verb::Gone;
-    gone.name = owed_.value(key);
-    return dde::formatLine(gone);
+    if (item && owedItems_.remove(item))
+        backlog_.erase(std::find_if(backlog_.begin(), backlog_.end(), [&](const Owed &o) { return o.item == item; }));
 }
 
 void DdeServerConv::send(const dde::Message &message)
@@ -89,10 +89,11 @@ void DdeServerConv::send(const dde::Message &message)
     server_->d->scheduleFlush(this);
 }
 
-void DdeServerConv::forget(const QString &key)
+void DdeServerConv::forget(const QString &key, DdeItem *item)
 {
-    if (owed_.remove(key))
-        backlog_.erase(std::find(backlog_.begin(), backlog_.end(), key));
+    dropOwed(item);
+    if (owedGone_.remove(key))
+        backlog_.erase(std::find_if(backlog_.begin(), backlog_.end(), [&](const Owed &o) { return !o.item && o.key == key; }));
 }
 
 void DdeServerConv::flush()
@@ -113,10 +114,17 @@ void DdeServerConv::flush()
         }
         const qsizetype room = kHighWater - socket_->bytesToWrite();
         while (!backlog_.empty() && out_.size() < room) {
-            const QString key = backlog_.front();
-            out_.append(owedLine(key));
+            const Owed owed = std::move(backlog_.front());
             backlog_.pop_front();
-            owed_.remove(key);
+            if (owed.item) {
+                owedItems_.remove(owed.item);
+                out_.append(owed.item->d->line);
+            } else {
+                dde::Message gone;
+                gone.verb = dde::Verb::Gone;
+                gone.name = owedGone_.take(owed.key);
+                out_.append(dde::formatLine(gone));
+            }
         }
     }
     resumeInputIfDrained();
@@ -140,7 +148,8 @@ void DdeServerConv::end(const QString &reason)
     ended_ = true;
     out_.clear();
     backlog_.clear();
-    owed_.clear();
+    owedItems_.clear();
+    owedGone_.clear();
     if (topic)
         topic->d->removeConv(this);
     topic = nullptr;

@@ -18,11 +18,11 @@ namespace platform {
 //
 // While the client keeps up, every change and GONE notice goes into `out` in order and leaves in
 // one write per event-loop turn. Once the bytes waiting for the client pass kHighWater the
-// conversation is backlogged: further changes and notices only mark their item name as owed
-// (once per name, in the order first owed), and what the name stands for when the client has
-// read the queue down to kLowWater is written then: the item's newest text, or GONE when no item
-// bears the name. Replies are never coalesced; a client that stops reading its replies stops
-// being read, so what it is owed stays bounded by its hot links.
+// conversation is backlogged: further changes only mark their item as owed and GONE notices
+// their name (once per item or name, in the order first owed; a GONE takes the place of the
+// item's owed change), and when the client has read the queue down to kLowWater the item's
+// newest text, or GONE, is written. Replies are never coalesced; a client that stops reading
+// its replies stops being read, so what it is owed stays bounded by its hot links.
 class DdeServerConv : public QObject {
 public:
     static constexpr qsizetype kHighWater = 64 * 1024;
@@ -33,7 +33,7 @@ public:
     void push(DdeItem *item);              // owes the client the item's current text
     void pushGone(DdeItem *item);          // owes the client the news that the item went
     void send(const dde::Message &message);
-    void forget(const QString &key);       // the name is no longer linked
+    void forget(const QString &key, DdeItem *item);  // the name (and its item) no longer linked
     void flush();                          // one write of what is owed
     void end(const QString &reason);       // BYE when a reason is given, then close
 
@@ -43,8 +43,8 @@ public:
 
 private:
     qsizetype waiting() const;
-    void queue(const QString &key, const QByteArray &rawName, const QByteArray &line);
-    QByteArray owedLine(const QString &key) const;
+    bool queue(const QByteArray &line);  // false: backlogged, the line must be owed
+    void dropOwed(DdeItem *item);
     void readInput();
     void resumeInputIfDrained();
     void handle(const dde::Message &message);
@@ -54,8 +54,13 @@ private:
     QLocalSocket *socket_;
     dde::LineBuffer in_;
     QByteArray out_;
-    std::deque<QString> backlog_;      // owed name keys, in the order first owed
-    QHash<QString, QByteArray> owed_;  // owed name key -> the name as the server spells it
+    struct Owed {
+        DdeItem *item;   // its newest text is owed; nullptr for a GONE
+        QString key;     // of a GONE: the name key
+    };
+    std::deque<Owed> backlog_;             // in the order first owed
+    QSet<DdeItem *> owedItems_;
+    QHash<QString, QByteArray> owedGone_;  // name key -> the name as the server spells it
     bool backlogged_ = false;
     bool inputPaused_ = false;
     bool ended_ = false;

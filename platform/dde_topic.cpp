@@ -87,7 +87,7 @@ void DdeTopic::Private::unlink(DdeServerConv *conv, const QString &key)
 {
     if (!conv->links.remove(key))
         return;
-    conv->forget(key);
+    conv->forget(key, itemByKey.value(key));
     if (DdeItem *item = itemByKey.value(key)) {
         item->d->links.removeOne(conv);
         return;

@@ -32,6 +32,7 @@ public:
 
 private:
     void acceptWaiting();
+    void resume();  // after a pause
 
     Handler handler_;
     int fd_ = -1;

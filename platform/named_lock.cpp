@@ -1,5 +1,6 @@
 #include "platform/named_lock.h"
 
+#include <QCryptographicHash>
 #include <QHash>
 #include <QtGlobal>
 
@@ -23,12 +24,17 @@ namespace {
 
 enum class Take { Taken, Held, Failed };
 
-// The abstract socket address of a name: "\0vks74xx-lock-<uid>-<name>", the name cut to fit.
+// The abstract socket address of a name: "\0vks74xx-lock-<uid>-<session>-<name>", the name cut
+// to fit. The session is the user's runtime folder as the environment names it (hashed), so
+// that the lock is shared by the processes of one login session, as a lock file in that folder
+// was, and separate sessions (and tests, each with a folder of its own) do not meet.
 std::pair<sockaddr_un, socklen_t> lockAddress(const QString &name)
 {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    const QByteArray text = "vks74xx-lock-" + QByteArray::number(getuid()) + '-' + name.toUtf8();
+    const QByteArray session =
+        QCryptographicHash::hash(qgetenv("XDG_RUNTIME_DIR"), QCryptographicHash::Sha1).toHex().left(16);
+    const QByteArray text = "vks74xx-lock-" + QByteArray::number(getuid()) + '-' + session + '-' + name.toUtf8();
     const size_t size = std::min(size_t(text.size()), sizeof address.sun_path - 1);
     std::memcpy(address.sun_path + 1, text.constData(), size);
     return {address, socklen_t(offsetof(sockaddr_un, sun_path) + 1 + size)};

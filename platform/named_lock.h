@@ -1,8 +1,9 @@
 #pragma once
 // A named lock shared by every process of the user, in place of a Windows named mutex.
 //
-// - Machine-wide for the user's processes: the holder binds a Unix-domain socket of the
-//   abstract namespace named after the user and the lock. Such a name has no file that a
+// - Shared by the user's processes of one session: the holder binds a Unix-domain socket of the
+//   abstract namespace named after the user, the session's runtime folder ($XDG_RUNTIME_DIR,
+//   as named, whether usable or not) and the lock. Such a name has no file that a
 //   cleaner of /tmp could delete under the holder, and no folder that another user could
 //   create first; the kernel frees it when the holder's process ends.
 // - Re-entrant for its holding thread: taken n times, it is released after the n-th unlock.

@@ -7,6 +7,7 @@
 #include "tests/support/worker_thread.h"
 
 #include <QDeadlineTimer>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QScopeGuard>
 #include <QFile>
@@ -14,6 +15,8 @@
 #include <QtTest>
 
 #include <atomic>
+#include <cstddef>
+#include <cstring>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -24,7 +27,9 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -212,6 +217,7 @@ private slots:
     void killedHolderFreesTheLock();
     void wipedRuntimeFolderKeepsItExclusive();
     void squattedFallbackFolderKeepsItExclusive();
+    void nameHeldByAnotherUserIsNotWaitedFor();
 
 private:
     QString uniqueName() { return QStringLiteral("TestLock%1").arg(++names); }
@@ -423,6 +429,57 @@ void TestNamedLock::squattedFallbackFolderKeepsItExclusive()
     QVERIFY(holder.start(name));
     QVERIFY(holder.waitForLine("locked"));
     expectKeptOutUntilReleased(holder, name);
+}
+
+// Lock names are public: another user's process may bind ours first. lock() must not wait for
+// it for ever; it keeps out this process's threads and says whose the name is.
+void TestNamedLock::nameHeldByAnotherUserIsNotWaitedFor()
+{
+    if (geteuid() != 0)
+        QSKIP("needs root to run a process as another user");
+    const QString name = uniqueName();
+    const QByteArray session = QCryptographicHash::hash(qgetenv("XDG_RUNTIME_DIR"), QCryptographicHash::Sha1).toHex().left(16);
+    const QByteArray text = "vks74xx-lock-" + QByteArray::number(getuid()) + '-' + session + '-' + name.toUtf8();
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path + 1, text.constData(), size_t(text.size()));
+    const auto size = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + size_t(text.size()));
+
+    int ready[2], hold[2];
+    QCOMPARE(::pipe(ready), 0);
+    QCOMPARE(::pipe(hold), 0);
+    const pid_t squatter = ::fork();
+    QVERIFY(squatter >= 0);
+    if (squatter == 0) {
+        ::close(hold[1]);
+        ::close(ready[0]);
+        const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        const bool ok = ::setgid(65534) == 0 && ::setuid(65534) == 0
+            && ::bind(s, reinterpret_cast<sockaddr *>(&address), size) == 0 && ::listen(s, 4) == 0;
+        (void)!::write(ready[1], ok ? "y" : "n", 1);
+        char c;
+        (void)!::read(hold[0], &c, 1);  // until the test closes its end
+        ::_exit(0);
+    }
+    ::close(hold[0]);
+    ::close(ready[1]);
+    char answer = 0;
+    (void)!::read(ready[0], &answer, 1);
+    ::close(ready[0]);
+    const auto cleanup = qScopeGuard([&] {
+        ::close(hold[1]);
+        ::waitpid(squatter, nullptr, 0);
+    });
+    if (answer != 'y')
+        QSKIP("root here cannot become the user nobody (setuid refused, as in some containers)");
+
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("only this process's threads.*user 65534")));
+    NamedLock lock(name);
+    lock.lock();  // returns: the other user's name is not waited for
+    bool otherThreadGotIt = true;
+    WorkerThread([&] { otherThreadGotIt = lock.tryLock(); });
+    QVERIFY(!otherThreadGotIt);
+    lock.unlock();
 }
 
 QTEST_GUILESS_MAIN(TestNamedLock)

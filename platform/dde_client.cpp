@@ -9,6 +9,7 @@
 #include <QEventLoop>
 #include <QFileSystemWatcher>
 #include <QHash>
+#include <QSet>
 #include <QLocalSocket>
 #include <QPointer>
 #include <QProcess>
@@ -24,6 +25,10 @@ namespace {
 // While waiting for a service to come up: the runtime folder is watched for its socket, and an
 // attempt is made at least this often in case the watch misses the moment it starts to listen.
 constexpr int kRetryMs = 100;
+// Held-back notifications beyond one per linked item before they are merged per item.
+constexpr std::size_t kMaxNotes = 4096;
+// Spellings of item names remembered beyond a few per link before the memory is cleared.
+constexpr qsizetype kMaxSpellings = 256;
 
 struct Note {
     enum Kind { Changed, Gone, Ended } kind;
@@ -42,6 +47,7 @@ struct DdeClient::Private {
     std::optional<dde::Message> call(dde::Verb verb, const QString &item, const QString &text = QString());
     void readInput();
     void take(const dde::Message &message);
+    void addNote(Note note);
     void lost(const QString &reason);
     void closeSocket();
     void drop();
@@ -61,6 +67,7 @@ struct DdeClient::Private {
     dde::LineBuffer in;
     std::uint32_t lastId = 0;
     QHash<std::uint32_t, dde::Message> replies;
+    QSet<std::uint32_t> awaited;  // ids of the calls waiting for their answer
     QList<QEventLoop *> waiters;
     int calls = 0;  // synchronous calls in progress
     std::deque<Note> notes;
@@ -97,7 +104,7 @@ bool DdeClient::Private::open(const QString &newService, const QString &newTopic
     drop();
     const QString path = ddeSocketPath(newService);
     if (path.isEmpty())
-        return fail(tr("No private runtime folder for DDE sockets"));
+        return fail(runtimeDirProblem());
     socket = new QLocalSocket(q);
     socket->setReadBufferSize(16 * dde::kMaxLine);  // a server that floods us is read no faster than we parse
     socket->connectToServer(path);
@@ -276,6 +283,7 @@ std::optional<dde::Message> DdeClient::Private::call(dde::Message message, int w
         ++lastId;
     const std::uint32_t id = lastId;
     message.id = id;
+    awaited.insert(id);
     socket->write(dde::formatLine(message));
     socket->flush();
 
@@ -298,6 +306,7 @@ std::optional<dde::Message> DdeClient::Private::call(dde::Message message, int w
     }
     if (!alive)
         return std::nullopt;
+    awaited.remove(id);
     waiters.removeOne(&loop);
     --calls;
     if (!notes.empty())
@@ -353,8 +362,8 @@ void DdeClient::Private::take(const dde::Message &message)
     switch (message.verb) {
     case dde::Verb::Ok:
     case dde::Verb::Err:
-        // An answer nobody waits for any more (its call timed out) is dropped.
-        if (calls > 0) {
+        // An answer nobody waits for (its call timed out, or no call had that id) is dropped.
+        if (awaited.contains(message.id)) {
             replies.insert(message.id, message);
             wakeWaiters();
         }
@@ -362,13 +371,13 @@ void DdeClient::Private::take(const dde::Message &message)
     case dde::Verb::Upd: {
         const QString name = linkedName(message.name);
         if (!name.isEmpty())
-            notes.push_back({Note::Changed, name, fromCp1251(message.text)});
+            addNote({Note::Changed, name, fromCp1251(message.text)});
         break;
     }
     case dde::Verb::Gone: {
         const QString name = linkedName(message.name);
         if (!name.isEmpty())
-            notes.push_back({Note::Gone, name, QString()});
+            addNote({Note::Gone, name, QString()});
         break;
     }
     case dde::Verb::Bye:
@@ -380,11 +389,32 @@ void DdeClient::Private::take(const dde::Message &message)
     }
 }
 
+// A server that sends faster than the program takes its notifications (or a hostile one) must not
+// grow the queue without end: past the limit only the newest notification of each item stays,
+// which bounds the queue by the links.
+void DdeClient::Private::addNote(Note note)
+{
+    notes.push_back(std::move(note));
+    if (notes.size() <= kMaxNotes + std::size_t(links.size()))
+        return;
+    QSet<QString> seen;
+    std::deque<Note> kept;
+    for (auto it = notes.rbegin(); it != notes.rend(); ++it) {
+        if (it->kind == Note::Ended || !seen.contains(it->item)) {
+            seen.insert(it->item);
+            kept.push_front(std::move(*it));
+        }
+    }
+    notes = std::move(kept);
+}
+
 QString DdeClient::Private::linkedName(const QByteArray &raw)
 {
     auto cached = nameOfRaw.constFind(raw);
     if (cached != nameOfRaw.cend())
         return *cached;
+    if (nameOfRaw.size() >= kMaxSpellings + 4 * links.size())
+        nameOfRaw.clear();
     const QString name = links.value(ddeNameKey(fromCp1251(raw)));
     nameOfRaw.insert(raw, name);
     return name;

@@ -10,7 +10,10 @@
 // - Calls that need the server's answer (connecting, advise, unadvise, request, poke) wait for it
 //   for at most timeout() milliseconds, running a local event loop meanwhile, as a DDE client's
 //   synchronous transactions do. The server may therefore live on the same thread. Change
-//   notifications that arrive during such a wait are held back and delivered, in order, after it.
+//   notifications that arrive during such a wait are held back and delivered, in order, after it;
+//   when thousands pile up, only the newest of each item is kept.
+// - What a server can make the client hold is bounded: answers to no call of ours and changes of
+//   items we have no link on are dropped at once.
 // - Do not delete the client from within its own signals; use deleteLater().
 #include <QObject>
 #include <QString>

@@ -1,11 +1,12 @@
 #include "platform/dde_server.h"
 
+#include "platform/codepage.h"
 #include "platform/dde_names.h"
 #include "platform/dde_server_p.h"
+#include "platform/runtime_dir.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QLocalServer>
 #include <QLocalSocket>
 
 #include <cerrno>
@@ -51,7 +52,7 @@ bool DdeServer::listen(const QString &service)
     const QString socketPath = ddeSocketPath(service);
     const QString lockPath = ddeLockPath(service);
     if (socketPath.isEmpty())
-        return d->fail(tr("No private runtime folder for the DDE socket of \"%1\"").arg(service));
+        return d->fail(tr("Cannot serve DDE service \"%1\": %2").arg(service, runtimeDirProblem()));
 
     // The lock is held for as long as we serve: two servers starting at once cannot both take
     // the service, and a dead server's lock goes with its process.
@@ -82,16 +83,14 @@ bool DdeServer::listen(const QString &service)
         QFile::remove(socketPath);
     }
 
-    d->listener = new QLocalServer(this);
-    if (!d->listener->listen(socketPath)) {
-        const QString why = d->listener->errorString();
+    d->listener = new DdeListener([this](int connection) { d->accept(connection); }, this);
+    QString why;
+    if (!d->listener->listen(socketPath, &why)) {
         delete d->listener;
         d->listener = nullptr;
         ::close(fd);
         return d->fail(tr("Cannot serve DDE service \"%1\": %2").arg(service, why));
     }
-    ::chmod(QFile::encodeName(socketPath).constData(), 0600);
-    connect(d->listener, &QLocalServer::newConnection, this, [this] { d->accept(); });
     d->lockFd = fd;
     d->service = service;
     d->socketPath = socketPath;
@@ -104,10 +103,8 @@ void DdeServer::close()
     while (!d->convs.isEmpty())
         d->convs.last()->end(tr("The DDE server closed"));
     if (d->listener) {
-        d->listener->close();
-        delete d->listener;
+        delete d->listener;  // removes the socket, still ours: we hold the lock
         d->listener = nullptr;
-        QFile::remove(d->socketPath);  // still ours: we hold the lock
     }
     if (d->lockFd >= 0) {
         ::close(d->lockFd);
@@ -160,10 +157,22 @@ int DdeServer::conversationCount() const
     return int(d->convs.size());
 }
 
-void DdeServer::Private::accept()
+void DdeServer::Private::accept(int fd)
 {
-    while (QLocalSocket *socket = listener->nextPendingConnection())
-        convs.append(new DdeServerConv(q, socket));
+    if (convs.size() >= kMaxConversations) {
+        dde::Message bye;
+        bye.verb = dde::Verb::Bye;
+        bye.text = toCp1251(tr("The DDE server holds %1 conversations already").arg(kMaxConversations));
+        DdeListener::refuse(fd, dde::formatLine(bye));
+        return;
+    }
+    auto *socket = new QLocalSocket(q);
+    if (!socket->setSocketDescriptor(fd)) {
+        ::close(fd);
+        delete socket;
+        return;
+    }
+    convs.append(new DdeServerConv(q, socket));
 }
 
 void DdeServer::Private::removeConv(DdeServerConv *conv)

@@ -26,6 +26,11 @@
 //   server owes each client is bounded; while a client keeps up it hears every change in order,
 //   once it falls behind it gets only the newest text of each item it is owed. A malformed or
 //   over-long line ends that client's conversation only.
+// - Limits, so that no client can take the server's memory or crowd the others out: at most
+//   kMaxConversations conversations (one more is told BYE), kMaxLinks hot links in one
+//   conversation (one more is refused with ERR; the conversation goes on), and a connection
+//   that sends no HELLO within kHelloTimeoutMs is told BYE. The socket outlives a shortage of
+//   file descriptors: a client that cannot be taken then is told BYE, later clients are served.
 // - Changes made during one turn of the event loop go out to each client in one write.
 // - Do not delete the server, a topic or an item from within a slot connected to poked(); use
 //   deleteLater().
@@ -44,6 +49,10 @@ class DdeServerConv;
 class DdeServer : public QObject {
     Q_OBJECT
 public:
+    static constexpr int kMaxConversations = 256;
+    static constexpr int kMaxLinks = 2048;  // per conversation: a driver's 1000 channels and more
+    static constexpr int kHelloTimeoutMs = 5000;
+
     explicit DdeServer(QObject *parent = nullptr);
     ~DdeServer() override;  // ends every conversation and removes the socket
 

@@ -5,6 +5,7 @@
 
 #include <QLocalSocket>
 #include <QPointer>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -24,6 +25,11 @@ DdeServerConv::DdeServerConv(DdeServer *server, QLocalSocket *socket)
         resumeInputIfDrained();
     });
     connect(socket_, &QLocalSocket::disconnected, this, [this] { end(QString()); });
+    // A connection that never says HELLO would hold a place among the conversations for good.
+    QTimer::singleShot(DdeServer::kHelloTimeoutMs, this, [this] {
+        if (!topic)
+            end(tr("No HELLO within %1 ms").arg(DdeServer::kHelloTimeoutMs));
+    });
     if (socket_->bytesAvailable() > 0)
         QMetaObject::invokeMethod(this, &DdeServerConv::readInput, Qt::QueuedConnection);
 }
@@ -35,17 +41,44 @@ qsizetype DdeServerConv::waiting() const
 
 void DdeServerConv::push(DdeItem *item)
 {
-    if (ended_)
+    if (queue(item->d->line) || owedItems_.contains(item))
         return;
-    if (!backlogged_) {
-        out_.append(item->d->line);
-        if (waiting() >= kHighWater)
-            backlogged_ = true;
-    } else if (!owed_.contains(item)) {
-        owed_.insert(item);
-        backlog_.push_back(item);
-    }
+    owedItems_.insert(item);
+    backlog_.push_back({item, QString()});
+}
+
+void DdeServerConv::pushGone(DdeItem *item)
+{
+    dde::Message gone;
+    gone.verb = dde::Verb::Gone;
+    gone.name = item->d->rawName;
+    if (queue(dde::formatLine(gone)))
+        return;
+    dropOwed(item);
+    if (owedGone_.contains(item->d->key))
+        return;
+    owedGone_.insert(item->d->key, item->d->rawName);
+    backlog_.push_back({nullptr, item->d->key});
+}
+
+// The line goes out in order while the client keeps up; false once it is behind.
+bool DdeServerConv::queue(const QByteArray &line)
+{
+    if (ended_)
+        return true;
     server_->d->scheduleFlush(this);
+    if (backlogged_)
+        return false;
+    out_.append(line);
+    if (waiting() >= kHighWater)
+        backlogged_ = true;
+    return true;
+}
+
+void DdeServerConv::dropOwed(DdeItem *item)
+{
+    if (item && owedItems_.remove(item))
+        backlog_.erase(std::find_if(backlog_.begin(), backlog_.end(), [&](const Owed &o) { return o.item == item; }));
 }
 
 void DdeServerConv::send(const dde::Message &message)
@@ -56,10 +89,11 @@ void DdeServerConv::send(const dde::Message &message)
     server_->d->scheduleFlush(this);
 }
 
-void DdeServerConv::forget(DdeItem *item)
+void DdeServerConv::forget(const QString &key, DdeItem *item)
 {
-    if (owed_.remove(item))
-        backlog_.erase(std::find(backlog_.begin(), backlog_.end(), item));
+    dropOwed(item);
+    if (owedGone_.remove(key))
+        backlog_.erase(std::find_if(backlog_.begin(), backlog_.end(), [&](const Owed &o) { return !o.item && o.key == key; }));
 }
 
 void DdeServerConv::flush()
@@ -80,10 +114,17 @@ void DdeServerConv::flush()
         }
         const qsizetype room = kHighWater - socket_->bytesToWrite();
         while (!backlog_.empty() && out_.size() < room) {
-            DdeItem *item = backlog_.front();
+            const Owed owed = std::move(backlog_.front());
             backlog_.pop_front();
-            owed_.remove(item);
-            out_.append(item->d->line);
+            if (owed.item) {
+                owedItems_.remove(owed.item);
+                out_.append(owed.item->d->line);
+            } else {
+                dde::Message gone;
+                gone.verb = dde::Verb::Gone;
+                gone.name = owedGone_.take(owed.key);
+                out_.append(dde::formatLine(gone));
+            }
         }
     }
     resumeInputIfDrained();
@@ -107,7 +148,8 @@ void DdeServerConv::end(const QString &reason)
     ended_ = true;
     out_.clear();
     backlog_.clear();
-    owed_.clear();
+    owedItems_.clear();
+    owedGone_.clear();
     if (topic)
         topic->d->removeConv(this);
     topic = nullptr;
@@ -211,8 +253,13 @@ void DdeServerConv::handle(const dde::Message &message)
             refuse(tr("Invalid item name \"%1\"").arg(name));
             break;
         }
+        const QString key = ddeNameKey(name);
+        if (!links.contains(key) && links.size() >= DdeServer::kMaxLinks) {
+            refuse(tr("No more than %1 hot links in one conversation").arg(DdeServer::kMaxLinks));
+            break;
+        }
         send(reply);
-        topic->d->link(this, ddeNameKey(name));
+        topic->d->link(this, key);
         break;
     }
     case dde::Verb::Unadv:

@@ -1,6 +1,7 @@
 #pragma once
 // Insides of the DDE server shared by its source files (dde_server.cpp, dde_topic.cpp,
 // dde_server_conv.cpp). Not for use outside the platform library.
+#include "platform/dde_listener.h"
 #include "platform/dde_protocol.h"
 #include "platform/dde_server.h"
 
@@ -15,12 +16,13 @@ namespace platform {
 
 // One client connection: its topic, its hot links and what the server owes it.
 //
-// While the client keeps up, every change goes into `out` in order and leaves in one write per
-// event-loop turn. Once the bytes waiting for the client pass kHighWater the conversation is
-// backlogged: further changes only mark their item as owed (once per item, in the order first
-// owed), and the item's newest text is written when the client has read the queue down to
-// kLowWater. Replies and notices are never coalesced; a client that stops reading its replies
-// stops being read.
+// While the client keeps up, every change and GONE notice goes into `out` in order and leaves in
+// one write per event-loop turn. Once the bytes waiting for the client pass kHighWater the
+// conversation is backlogged: further changes only mark their item as owed and GONE notices
+// their name (once per item or name, in the order first owed; a GONE takes the place of the
+// item's owed change), and when the client has read the queue down to kLowWater the item's
+// newest text, or GONE, is written. Replies are never coalesced; a client that stops reading
+// its replies stops being read, so what it is owed stays bounded by its hot links.
 class DdeServerConv : public QObject {
 public:
     static constexpr qsizetype kHighWater = 64 * 1024;
@@ -29,8 +31,9 @@ public:
     DdeServerConv(DdeServer *server, QLocalSocket *socket);
 
     void push(DdeItem *item);              // owes the client the item's current text
+    void pushGone(DdeItem *item);          // owes the client the news that the item went
     void send(const dde::Message &message);
-    void forget(DdeItem *item);            // the item no longer reaches this client
+    void forget(const QString &key, DdeItem *item);  // the name (and its item) no longer linked
     void flush();                          // one write of what is owed
     void end(const QString &reason);       // BYE when a reason is given, then close
 
@@ -40,6 +43,8 @@ public:
 
 private:
     qsizetype waiting() const;
+    bool queue(const QByteArray &line);  // false: backlogged, the line must be owed
+    void dropOwed(DdeItem *item);
     void readInput();
     void resumeInputIfDrained();
     void handle(const dde::Message &message);
@@ -49,8 +54,13 @@ private:
     QLocalSocket *socket_;
     dde::LineBuffer in_;
     QByteArray out_;
-    std::deque<DdeItem *> backlog_;
-    QSet<DdeItem *> owed_;
+    struct Owed {
+        DdeItem *item;   // its newest text is owed; nullptr for a GONE
+        QString key;     // of a GONE: the name key
+    };
+    std::deque<Owed> backlog_;             // in the order first owed
+    QSet<DdeItem *> owedItems_;
+    QHash<QString, QByteArray> owedGone_;  // name key -> the name as the server spells it
     bool backlogged_ = false;
     bool inputPaused_ = false;
     bool ended_ = false;
@@ -60,12 +70,12 @@ struct DdeServer::Private {
     explicit Private(DdeServer *server) : q(server) {}
     void scheduleFlush(DdeServerConv *conv);
     void flushAll();
-    void accept();
+    void accept(int fd);
     void removeConv(DdeServerConv *conv);
     bool fail(const QString &text);
 
     DdeServer *q;
-    QLocalServer *listener = nullptr;
+    DdeListener *listener = nullptr;
     int lockFd = -1;
     QString service;
     QString socketPath;

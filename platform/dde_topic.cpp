@@ -87,9 +87,9 @@ void DdeTopic::Private::unlink(DdeServerConv *conv, const QString &key)
 {
     if (!conv->links.remove(key))
         return;
+    conv->forget(key, itemByKey.value(key));
     if (DdeItem *item = itemByKey.value(key)) {
         item->d->links.removeOne(conv);
-        conv->forget(item);
         return;
     }
     auto waiting = waitingLinks.find(key);
@@ -114,13 +114,8 @@ void DdeTopic::Private::detach(DdeItem *item)
     const QList<DdeServerConv *> links = std::exchange(item->d->links, {});
     if (links.isEmpty())
         return;
-    dde::Message gone;
-    gone.verb = dde::Verb::Gone;
-    gone.name = item->d->rawName;
-    for (DdeServerConv *conv : links) {
-        conv->forget(item);
-        conv->send(gone);
-    }
+    for (DdeServerConv *conv : links)
+        conv->pushGone(item);
     waitingLinks.insert(item->d->key, links);
 }
 

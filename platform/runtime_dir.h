@@ -5,7 +5,12 @@ namespace platform {
 
 // The user's private runtime folder: $XDG_RUNTIME_DIR when set and usable, otherwise a folder
 // of our own under the temporary folder, created with mode 0700 and owned by the user.
-// Lock files and sockets live here. Returns an empty string when no private folder can be had.
+// Sockets live here. Returns an empty string when no private folder can be had: the fallback
+// folder's name is known to everyone, so another user may have made it first, and a folder that
+// others can enter or that is not ours is never used.
 QString runtimeDir();
+
+// Why runtimeDir() is empty, naming the folder; empty when it is not.
+QString runtimeDirProblem();
 
 } // namespace platform

@@ -4,6 +4,7 @@
 #include "pty_line.h"
 
 #include <algorithm>
+#include <random>
 
 namespace sim {
 
@@ -21,6 +22,8 @@ struct InstrumentSim::Private {
     std::chrono::milliseconds slowDelay{1500};
     Fault fault = Fault::None;
     int faultCount = 0;
+    Noise noise;
+    std::mt19937 random{1};
     bool lineOpen = false;
 
     PtyLine line;
@@ -30,6 +33,7 @@ struct InstrumentSim::Private {
     void run();
     void handle(const excom::Frame &request, const std::uint8_t *raw, std::size_t size, Clock::time_point arrived);
     Fault takeFault();
+    std::vector<std::uint8_t> takeNoise(int most);
     template <class T>
     void set(T &field, T value)
     {
@@ -56,6 +60,21 @@ Fault InstrumentSim::Private::takeFault()
     if (f != Fault::None && faultCount > 0 && --faultCount == 0)
         fault = Fault::None;
     return f;
+}
+
+// 1 to `most` random bytes (`most` when exact) with the probability noise.rate, else none.
+// Called under the mutex.
+std::vector<std::uint8_t> InstrumentSim::Private::takeNoise(int most)
+{
+    if (most <= 0 || std::uniform_real_distribution<double>(0, 1)(random) >= noise.rate)
+        return {};
+    const std::size_t count = noise.exact ? std::size_t(most)
+                                          : std::uniform_int_distribution<std::size_t>(1, std::size_t(most))(random);
+    std::vector<std::uint8_t> bytes(count);
+    std::uniform_int_distribution<int> byte(0, 255);
+    for (auto &b : bytes)
+        b = static_cast<std::uint8_t>(byte(random));
+    return bytes;
 }
 
 void InstrumentSim::Private::run()
@@ -98,6 +117,7 @@ void InstrumentSim::Private::handle(const excom::Frame &request, const std::uint
     std::chrono::microseconds turnaroundTime{0};
     std::chrono::milliseconds slow{0};
     bool echoing = false;
+    std::vector<std::uint8_t> noiseBefore, noiseAfter;
     {
         std::lock_guard lock(mutex);
         ++stats.requests;
@@ -134,6 +154,8 @@ void InstrumentSim::Private::handle(const excom::Frame &request, const std::uint
             }
             if (f == Fault::WrongAddress)
                 reply.address = static_cast<std::uint8_t>(model.address + 1);
+            noiseBefore = takeNoise(noise.before);
+            noiseAfter = takeNoise(noise.after);
         } else {
             reply.reply = false;   // nobody at this address
         }
@@ -154,14 +176,22 @@ void InstrumentSim::Private::handle(const excom::Frame &request, const std::uint
         bytes[bytes.size() - 2] ^= 0xFF;
     if (f == Fault::BrokenFrame)
         bytes.resize(bytes.size() / 2);
+    const std::size_t replySize = bytes.size();
+    bytes.insert(bytes.begin(), noiseBefore.begin(), noiseBefore.end());
     Clock::time_point ready = arrived + turnaroundTime + tb * static_cast<long>(bytes.size());
     if (f == Fault::SlowAnswer)
         ready += slow;
     if (!line.waitUntil(ready) || !line.writeAll(bytes.data(), bytes.size()))
         return;
+    // Noise after the reply comes while the program already works on it.
+    if (!noiseAfter.empty()
+        && (!line.waitUntil(ready + tb * static_cast<long>(noiseAfter.size()))
+            || !line.writeAll(noiseAfter.data(), noiseAfter.size())))
+        return;
     std::lock_guard lock(mutex);
     ++stats.replies;
-    stats.bytesOut += bytes.size();
+    stats.bytesOut += replySize;
+    stats.noiseBytes += noiseBefore.size() + noiseAfter.size();
     stats.turnaround += turnaroundTime;
 }
 
@@ -200,6 +230,13 @@ void InstrumentSim::setTurnaround(std::chrono::microseconds turnaround) { d->set
 void InstrumentSim::setEcho(bool on) { d->set(d->echo, on); }
 
 void InstrumentSim::setSlowDelay(std::chrono::milliseconds delay) { d->set(d->slowDelay, delay); }
+
+void InstrumentSim::setNoise(const Noise &noise)
+{
+    std::lock_guard lock(d->mutex);
+    d->noise = noise;
+    d->random.seed(noise.seed);
+}
 
 void InstrumentSim::injectFault(Fault fault, int count)
 {

@@ -53,6 +53,19 @@ struct LineStats {
     std::uint64_t bytesIn = 0;      // bytes of those requests
     std::uint64_t bytesOut = 0;     // bytes of the replies (an adapter's echo not counted)
     std::chrono::nanoseconds turnaround{0};   // turnaround spent before the replies
+    std::uint64_t noiseBytes = 0;   // stray bytes sent around the replies (noise mode)
+};
+
+// Stray bytes on the line, as a noisy cable or a floating RS-485 bus gives them: each reply is,
+// with the probability `rate`, preceded by 1 to `before` random bytes and followed by 1 to
+// `after` random bytes (0 for none), or exactly that many when `exact`. Markers are as likely as
+// any other byte. With pacing on the noise takes its wire time like any byte.
+struct Noise {
+    int before = 0;
+    int after = 0;
+    bool exact = false;
+    double rate = 1.0;
+    std::uint32_t seed = 1;
 };
 
 class InstrumentSim {
@@ -74,6 +87,7 @@ public:
     void setTurnaround(std::chrono::microseconds turnaround);   // 1 ms unless set; with pacing only
     void setEcho(bool on);                                      // echo every request, as an RS-485 adapter
     void setSlowDelay(std::chrono::milliseconds delay);         // of SlowAnswer; 1500 ms unless set
+    void setNoise(const Noise &noise);                          // none unless set
 
     // The fault for the next count replies (count < 0: until cleared); replaces the one set.
     void injectFault(Fault fault, int count = 1);

@@ -4,6 +4,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDateTime>
 
 #include <csignal>
 #include <cstdio>
@@ -30,7 +31,14 @@ int main(int argc, char **argv)
     const QCommandLineOption typeOption({"t", "type"}, "Device type of the instruments (default 9).", "type", "9");
     const QCommandLineOption paceOption({"p", "pace"}, "Keep the wire time of the baud rate set on the port.");
     const QCommandLineOption echoOption({"e", "echo"}, "Echo every request, as an RS-485 adapter does.");
-    parser.addOptions({addressOption, typeOption, paceOption, echoOption});
+    const QCommandLineOption noiseBeforeOption("noise-before", "Up to this many random bytes before a reply "
+                                               "(default 0).", "bytes", "0");
+    const QCommandLineOption noiseAfterOption("noise-after", "Up to this many random bytes after a reply "
+                                              "(default 0).", "bytes", "0");
+    const QCommandLineOption noiseRateOption("noise-rate", "Share of the replies that get noise, 0 to 1 "
+                                             "(default 1).", "rate", "1");
+    parser.addOptions({addressOption, typeOption, paceOption, echoOption, noiseBeforeOption, noiseAfterOption,
+                       noiseRateOption});
     parser.process(app);
 
     std::vector<std::uint8_t> addresses;
@@ -54,6 +62,18 @@ int main(int argc, char **argv)
         return 2;
     }
 
+    sim::Noise noise;
+    bool beforeOk = false, afterOk = false, rateOk = false;
+    noise.before = parser.value(noiseBeforeOption).toInt(&beforeOk);
+    noise.after = parser.value(noiseAfterOption).toInt(&afterOk);
+    noise.rate = parser.value(noiseRateOption).toDouble(&rateOk);
+    if (!beforeOk || !afterOk || !rateOk || noise.before < 0 || noise.after < 0 || noise.before > 4096
+        || noise.after > 4096 || !(noise.rate >= 0 && noise.rate <= 1)) {
+        std::fprintf(stderr, "vks-sim: noise wants byte counts from 0 to 4096 and a rate from 0 to 1\n");
+        return 2;
+    }
+    noise.seed = static_cast<std::uint32_t>(QDateTime::currentMSecsSinceEpoch());
+
     sim::InstrumentSim simulator(addresses);
     if (!simulator.isValid()) {
         std::fprintf(stderr, "vks-sim: no pseudo-terminal available\n");
@@ -63,6 +83,7 @@ int main(int argc, char **argv)
         simulator.modify(address, [&](sim::InstrumentModel &m) { m.deviceType = static_cast<std::uint8_t>(type); });
     simulator.setPacing(parser.isSet(paceOption));
     simulator.setEcho(parser.isSet(echoOption));
+    simulator.setNoise(noise);
 
     std::printf("%s\n", simulator.portPath().c_str());
     std::fflush(stdout);

@@ -2,9 +2,12 @@
 //   (a) reading all settings: set EEPROM address 0, read 87 bytes;
 //   (b) reading the whole EEPROM: 2048 bytes;
 //   (c) searching addresses 0 to 255 with one instrument at 200;
-//   (d) the same search through the setup program's SearchDevices, its reports shown by the window.
-// For each: measured time, wire time (the bytes that crossed at 10 bits a byte plus the
-// simulator's turnaround) and their ratio. Last line: "ratio N.NN", the worst of (a) and (b).
+//   (d) the same search through the setup program's SearchDevices, its reports shown by the window;
+//   (e) at 19200 baud, reading the whole EEPROM with 1 to 16 random noise bytes before every reply.
+// For each: measured time, wire time (the bytes that crossed at 10 bits a byte, noise included,
+// plus the simulator's turnaround) and their ratio. Then the exchanges that failed under noise
+// (without pacing, the line's speed does not matter to them): one noise byte, sixteen, and 1 to
+// 16 before each reply. Last line: "ratio N.NN", the worst of (a), (b) and (e).
 #include "extlibs/ex_com/ex_com.h"
 #include "sim/instrument_sim.h"
 #include "window_search.h"
@@ -22,7 +25,7 @@ double seconds(Clock::duration d) { return std::chrono::duration<double>(d).coun
 
 double wireSeconds(const sim::LineStats &s, int baud)
 {
-    return double(s.bytesIn + s.bytesOut) * 10.0 / baud + std::chrono::duration<double>(s.turnaround).count();
+    return double(s.bytesIn + s.bytesOut + s.noiseBytes) * 10.0 / baud + std::chrono::duration<double>(s.turnaround).count();
 }
 
 int exchange(uint32_t link, uint8_t address, uint8_t command, const char *argument)
@@ -54,6 +57,25 @@ Figures readEeprom(uint32_t link, sim::InstrumentSim &simulator, int baud, int c
     f.stats = simulator.stats();
     f.wire = wireSeconds(f.stats, baud);
     return f;
+}
+
+// Reads EEPROM bytes count times (setting the address back to 0 every 1000 reads) with the
+// noise given before every reply; the number of exchanges that failed.
+int failuresUnderNoise(const sim::Noise &noise, int count)
+{
+    sim::InstrumentSim simulator({0});
+    simulator.setNoise(noise);
+    uint32_t link = EX_CreateCOM();
+    EX_SetBaudRate(link, 19200);
+    if (EX_OpenCOM(link, simulator.portPath().c_str()) != EX_OK) {
+        EX_FreeCOM(&link);
+        return count;
+    }
+    int failures = 0;
+    for (int i = 0; i < count; ++i)
+        failures += exchange(link, 0, i % 1000 == 0 ? 2 : 3, i % 1000 == 0 ? "0" : "") == EX_OK ? 0 : 1;
+    EX_FreeCOM(&link);
+    return failures;
 }
 
 void print(const char *what, const Figures &f)
@@ -134,6 +156,28 @@ int main()
                         d.seconds, windowSilent * 1000, target * 1000, windowSilent <= target ? "" : "  OVER",
                         d.ok ? "" : "  FAILED");
         }
+    }
+    {
+        std::printf("baud 19200, noise\n");
+        sim::InstrumentSim simulator({0});
+        simulator.setPacing(true);
+        simulator.setNoise({16, 0, false, 1.0, 7});
+        uint32_t link = EX_CreateCOM();
+        EX_SetBaudRate(link, 19200);
+        EX_OpenCOM(link, simulator.portPath().c_str());
+        const Figures d = readEeprom(link, simulator, 19200, 2048);
+        print("(e) 2048 bytes, 1..16 noise", d);
+        std::printf("  noise bytes %llu\n", static_cast<unsigned long long>(d.stats.noiseBytes));
+        worst = std::max(worst, d.ratio());
+        allOk = allOk && d.ok;
+        EX_FreeCOM(&link);
+
+        const int one = failuresUnderNoise({1, 0, true, 1.0, 11}, 2000);
+        const int sixteen = failuresUnderNoise({16, 0, true, 1.0, 13}, 2000);
+        const int upTo16 = failuresUnderNoise({16, 0, false, 1.0, 17}, 10000);
+        std::printf("  failed under noise: %d of 2000 with 1 byte, %d of 2000 with 16 bytes, %d of 10000 with 1..16 bytes\n",
+                    one, sixteen, upTo16);
+        allOk = allOk && one == 0 && sixteen == 0 && upTo16 == 0;
     }
     if (!allOk)
         std::printf("some exchanges FAILED\n");

@@ -162,6 +162,12 @@ const char *GetCOMErrorText(int32_t code)
     case COMPORT_ERR_OVERFLOW: return "The answer is too long";
     case COMPORT_ERR_NO_REQUEST: return "No request was sent";
     case COMPORT_ERR_NO_WINDOW: return "No window application to show the dialog";
+    case COMPORT_ERR_ACCESS: {
+        // The code alone cannot name the device and its group: the last refusal's words.
+        thread_local std::string refusal;
+        refusal = comport::lastAccessRefusal();
+        return refusal.empty() ? "Access to the port was refused" : refusal.c_str();
+    }
     default: break;
     }
     thread_local char text[64];

@@ -76,6 +76,8 @@ extern "C" {
 #define COMPORT_ERR_OVERFLOW (-11)     /* the answer did not end within the buffer */
 #define COMPORT_ERR_NO_REQUEST (-12)   /* ReciveCOMPOneByte without a request sent before it */
 #define COMPORT_ERR_NO_WINDOW (-13)    /* ShowCOMWin without a running window application */
+#define COMPORT_ERR_ACCESS (-14)       /* the user may not open the port; the text of the last such
+                                          refusal names the device and the group that may open it */
 
 /* Buffer size of every text the library reads or writes, terminator included. */
 #define COMPORT_TEXT_SIZE 255

@@ -1,5 +1,7 @@
 #include "port_object.h"
 
+#include <mutex>
+
 #include "comport.h"
 #include "ex_com.h"
 
@@ -30,12 +32,30 @@ int fromSerial(int code)
     case EX_ERR_ARGUMENT: return COMPORT_ERR_ARGUMENT;
     case EX_ERR_NOT_OPEN: return COMPORT_ERR_NOT_OPEN;
     case EX_ERR_IO: return COMPORT_ERR_IO;
+    case EX_ERR_ACCESS: return COMPORT_ERR_ACCESS;
     case EX_ERR_NO_ANSWER: return COMPORT_ERR_WRITE_TIMEOUT;
     default: return COMPORT_ERR_OPEN;
     }
 }
 
 } // namespace
+
+namespace {
+std::mutex refusalMutex;
+std::string refusal;  // guarded by refusalMutex
+} // namespace
+
+void rememberAccessRefusal(const std::string &text)
+{
+    std::lock_guard lock(refusalMutex);
+    refusal = text;
+}
+
+std::string lastAccessRefusal()
+{
+    std::lock_guard lock(refusalMutex);
+    return refusal;
+}
 
 int validateConfig(const PortConfig &config)
 {
@@ -53,7 +73,10 @@ int PortObject::report(int result)
 
 int PortObject::openLine()
 {
-    return fromSerial(m_port.open(excom::portPath(m_config.name), m_config.baud));
+    const int rc = fromSerial(m_port.open(excom::portPath(m_config.name), m_config.baud));
+    if (rc == COMPORT_ERR_ACCESS)
+        rememberAccessRefusal(m_port.failureText());
+    return rc;
 }
 
 int PortObject::lineLost()

@@ -11,6 +11,11 @@
 
 namespace comport {
 
+// The words of the last refused open (a port the user may not open): the device and the group
+// that owns it. Kept for GetCOMErrorText, which the program calls with the code alone.
+void rememberAccessRefusal(const std::string &text);
+std::string lastAccessRefusal();
+
 struct PortConfig {
     std::string name = "COM1";
     int baud = 9600;

@@ -26,6 +26,11 @@ std::map<std::uint32_t, std::shared_ptr<Link>> &table()
 }
 std::uint32_t nextHandle = 1;
 
+// The words of the last refused open (EX_ERR_ACCESS): the code alone cannot name the device
+// and its group, and the program asks for the text by code.
+std::mutex accessTextMutex;
+std::string lastAccessText;
+
 std::shared_ptr<Link> find(std::uint32_t handle)
 {
     std::lock_guard lock(tableMutex);
@@ -64,6 +69,7 @@ const char *knownText(std::int32_t code)
     case EX_ERR_OPEN: return "Не удалось открыть или настроить порт";
     case EX_ERR_KIND: return "Неизвестный вид кода ошибки";
     case EX_ERR_NO_PORTS: return "Последовательные порты не найдены";
+    case EX_ERR_ACCESS: return "Доступ к порту запрещён";
     case EX_WRITE_UNCHANGED: return "Запись завершена: содержимое EEPROM не изменилось";
     default: return nullptr;
     }
@@ -118,7 +124,15 @@ int32_t EX_OpenCOM(uint32_t handle, const char *port)
     const auto link = find(handle);
     if (!link)
         return EX_ERR_HANDLE;
-    return port ? link->open(port) : EX_ERR_ARGUMENT;
+    if (!port)
+        return EX_ERR_ARGUMENT;
+    std::string failure;
+    const int rc = link->open(port, &failure);
+    if (rc == EX_ERR_ACCESS && !failure.empty()) {
+        std::lock_guard lock(accessTextMutex);
+        lastAccessText = failure;
+    }
+    return rc;
 }
 
 int32_t EX_CloseCOM(uint32_t handle)
@@ -166,6 +180,13 @@ int32_t EX_GetExendedErrorInfo(uint8_t kind, int32_t code, char **text)
     }
     if (!text || !*text)
         return EX_ERR_ARGUMENT;
+    if (code == EX_ERR_ACCESS) {
+        std::lock_guard lock(accessTextMutex);
+        if (!lastAccessText.empty()) {
+            putText(text, EX_TEXT_SIZE, lastAccessText);
+            return EX_OK;
+        }
+    }
     const char *known = knownText(code);
     putText(text, EX_TEXT_SIZE, known ? std::string(known) : "Неизвестный код ошибки " + std::to_string(code));
     return EX_OK;

@@ -78,12 +78,15 @@
  *   13 Indicators back to normal display.
  *   10, 12 are not used; the instrument refuses them.
  *
- * Receiving: bytes before a marker are skipped; a complete request frame (the echo of an RS-485
- * adapter) is skipped; a reply whose sequence number is not the request's (a late reply to an
- * earlier request) is skipped. The first reply frame that is not skipped decides: bad CRC
- * EX_ERR_CRC, other address EX_ERR_ADDRESS, other command EX_ERR_FRAME, other device type
- * EX_ERR_DEVICE_TYPE (not for Identify), refused EX_ERR_REFUSED. A reply header with an impossible length is EX_ERR_FRAME at once; at the
- * deadline a partial frame or skipped noise is EX_ERR_FRAME, silence EX_ERR_NO_ANSWER.
+ * Receiving: every marker byte may start the reply, so stray bytes on the line (noise) never
+ * hide it: a candidate frame with a bad CRC, an impossible length or a text that is not ASCII,
+ * or one whose length reaches past the bytes that came, moves the scan on by one byte. A
+ * complete request frame (the echo of an RS-485 adapter) is skipped; a reply whose sequence
+ * number is not the request's (a late reply to an earlier request) is skipped. The first valid
+ * reply frame that is not skipped decides: other address EX_ERR_ADDRESS, other command
+ * EX_ERR_FRAME, other device type EX_ERR_DEVICE_TYPE (not for Identify), refused
+ * EX_ERR_REFUSED. When no such reply came by the deadline: a reply to the request with a bad CRC
+ * gives EX_ERR_CRC, any other bytes EX_ERR_FRAME, silence EX_ERR_NO_ANSWER.
  *
  * Time-out of one exchange, counted from the moment the request is written:
  *   wire time of the request + wire time of the longest reply the command can give (a text
@@ -126,6 +129,8 @@ extern "C" {
 #define EX_ERR_OPEN (-13)         /* the port exists but cannot be opened or set up */
 #define EX_ERR_KIND (-14)         /* EX_GetExendedErrorInfo: unknown kind */
 #define EX_ERR_NO_PORTS (-15)     /* no serial port present / no name in a port list */
+#define EX_ERR_ACCESS (-16)       /* the user may not open the port; the text names the device and
+                                     the group that owns it (that of the last refused open) */
 #define EX_WRITE_UNCHANGED (-22)  /* command 11: write finished, the EEPROM needed no change */
 
 /* Frame limits and time-out allowances (see the wire protocol above). */

@@ -68,7 +68,7 @@ int Link::setBaudRate(int baud)
     return m_port.setBaud(baud);
 }
 
-int Link::open(const std::string &name)
+int Link::open(const std::string &name, std::string *failure)
 {
     std::lock_guard lock(m_mutex);
     const std::string path = portPath(name);
@@ -76,7 +76,10 @@ int Link::open(const std::string &name)
         m_port.close();
         return EX_ERR_UNKNOWN_PORT;
     }
-    return m_port.open(path, m_baud);
+    const int rc = m_port.open(path, m_baud);
+    if (failure)
+        *failure = m_port.failureText();
+    return rc;
 }
 
 int Link::close()

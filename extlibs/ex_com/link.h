@@ -22,7 +22,8 @@ public:
     bool valid() const { return m_wakeFd >= 0; }
 
     int setBaudRate(int baud);
-    int open(const std::string &name);
+    // An EX_ code; on EX_ERR_ACCESS, failure (when given) gets the words for the user.
+    int open(const std::string &name, std::string *failure = nullptr);
     int close();
     // Carries one command; the reply text comes back in reply.
     int exchange(std::uint8_t deviceType, std::uint8_t address, std::uint8_t command,

@@ -18,8 +18,9 @@ public:
     bool decided() const { return m_decided; }
     int result() const { return m_result; }
     const Frame &reply() const { return m_reply; }
-    // The result when the deadline passes undecided: a broken frame when anything but a
-    // skipped echo or late reply came, else no answer.
+    // The result when the deadline passes undecided: a CRC error when a reply to this request
+    // came spoilt, a broken frame when anything else but a skipped echo or late reply came,
+    // else no answer.
     int resultAtDeadline() const;
 
 private:
@@ -29,6 +30,7 @@ private:
     Frame m_reply;
     std::vector<std::uint8_t> m_pending;
     bool m_noise = false;
+    bool m_badCrc = false;
     bool m_decided = false;
     int m_result = 0;
 };

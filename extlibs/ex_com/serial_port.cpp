@@ -5,11 +5,15 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <vector>
+
 #include <fcntl.h>
+#include <grp.h>
 #include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -58,6 +62,9 @@ int openErrorCode(int err)
         return EX_ERR_UNKNOWN_PORT;
     case EBUSY:
         return EX_ERR_PORT_BUSY;
+    case EACCES:
+    case EPERM:
+        return EX_ERR_ACCESS;
     default:
         return EX_ERR_OPEN;
     }
@@ -108,16 +115,43 @@ std::string portPath(const std::string &name)
 
 bool validBaud(int baud) { return speedOf(baud) != B0; }
 
+std::string deviceGroup(const std::string &path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return {};
+    group entry {};
+    group *found = nullptr;
+    std::vector<char> buffer(4096);
+    while (getgrgid_r(st.st_gid, &entry, buffer.data(), buffer.size(), &found) == ERANGE && buffer.size() < 1 << 20)
+        buffer.resize(buffer.size() * 2);
+    return found && found->gr_name ? std::string(found->gr_name) : std::to_string(st.st_gid);
+}
+
+std::string accessRefusedText(const std::string &path)
+{
+    const std::string group = deviceGroup(path);
+    std::string text = "Доступ к порту " + path + " запрещён";
+    if (!group.empty())
+        text += "; открыть его могут члены группы " + group;
+    return text;
+}
+
 SerialPort::~SerialPort() { close(); }
 
 int SerialPort::open(const std::string &path, int baud)
 {
     close();
+    m_failure.clear();
     if (!validBaud(baud))
         return EX_ERR_ARGUMENT;
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return openErrorCode(errno);
+    if (fd < 0) {
+        const int code = openErrorCode(errno);
+        if (code == EX_ERR_ACCESS)
+            m_failure = accessRefusedText(path);
+        return code;
+    }
     if (!isatty(fd)) {
         ::close(fd);
         return EX_ERR_OPEN;

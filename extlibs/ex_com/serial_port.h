@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+
 namespace excom {
 
 using Clock = std::chrono::steady_clock;
@@ -17,6 +18,13 @@ std::string portPath(const std::string &name);
 // True for the baud rates the library accepts (300 to 19200).
 bool validBaud(int baud);
 
+// The name of the group that owns the device (its number when the group has no name); empty
+// when the device cannot be looked at.
+std::string deviceGroup(const std::string &path);
+// What to tell a user who may not open the device: the device, that access was refused, and
+// the group that owns it (whose members may open it). UTF-8.
+std::string accessRefusedText(const std::string &path);
+
 class SerialPort {
 public:
     SerialPort() = default;
@@ -25,7 +33,11 @@ public:
     ~SerialPort();
 
     // Opens the device for exclusive use, raw, at the baud rate; an EX_ result code.
+    // EX_ERR_ACCESS when the user may not open the device; failureText() then says why.
     int open(const std::string &path, int baud);
+    // The words of the last failed open() where its code alone does not say enough (a refused
+    // access: accessRefusedText()); empty otherwise.
+    const std::string &failureText() const { return m_failure; }
     void close();
     bool isOpen() const { return m_fd >= 0; }
     int setBaud(int baud);
@@ -43,6 +55,7 @@ public:
 
 private:
     int m_fd = -1;
+    std::string m_failure;
 };
 
 } // namespace excom

@@ -80,5 +80,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         check(matcher.reply().reply && matcher.reply().seq == request.seq && matcher.reply().address == request.address);
         check(matcher.reply().text.size() <= excom::kMaxText);
     }
+
+    // And one byte at a time, as a slow line hands them over: every marker is tried as the
+    // start of the reply, whatever came before it.
+    excom::ReplyMatcher slow(request);
+    for (size_t i = 0; i < n && !slow.feed(bytes + i, 1); ++i) {
+    }
+    check((slow.decided() ? slow.result() : slow.resultAtDeadline()) <= 0);
     return 0;
 }

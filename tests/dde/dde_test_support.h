@@ -10,6 +10,7 @@
 #include <QPair>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -40,16 +41,23 @@ struct Recorder {
     QStringList gone;
 };
 
+// The socket address of a service.
+inline sockaddr_un serviceAddress(const QString &service)
+{
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const QByteArray path = QFile::encodeName(platform::ddeSocketPath(service));
+    std::memcpy(addr.sun_path, path.constData(), std::min(size_t(path.size()), sizeof addr.sun_path - 1));
+    return addr;
+}
+
 // A blocking Unix-domain socket to a service, outside Qt's event loop: it reads only when told.
 class RawSocket {
 public:
     explicit RawSocket(const QString &service)
     {
         fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_un addr{};
-        addr.sun_family = AF_UNIX;
-        const QByteArray path = QFile::encodeName(platform::ddeSocketPath(service));
-        std::memcpy(addr.sun_path, path.constData(), size_t(path.size()));
+        sockaddr_un addr = serviceAddress(service);
         connected_ = ::connect(fd_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0;
     }
     ~RawSocket() { ::close(fd_); }

@@ -9,6 +9,10 @@
 #include <QTest>
 
 #include <csignal>
+#include <memory>
+#include <vector>
+
+#include <sys/resource.h>
 
 using namespace platform;
 
@@ -206,6 +210,39 @@ private slots:
         DdeClient none;
         QVERIFY(!none.connectToProgram(dir.filePath("missing.exe"), "MANAGE", 500));
         QVERIFY(none.errorString().contains("Cannot start"));
+    }
+
+    // A server that runs out of file descriptors (a low "ulimit -n") tells the clients it
+    // cannot take why, and serves again once descriptors are free: its socket stays.
+    void serviceOutlivesDescriptorShortage()
+    {
+        QProcess server;
+        server.setChildProcessModifier([] {
+            const rlimit few{32, 32};
+            ::setrlimit(RLIMIT_NOFILE, &few);
+        });
+        server.start(tool(), {"serve", "fewfds", "T", "I=eleven"});
+        QVERIFY(server.waitForStarted(10000));
+        QVERIFY(serving("fewfds", "T"));
+
+        std::vector<std::unique_ptr<RawSocket>> raws;
+        for (int i = 0; i < 60; ++i)
+            raws.push_back(std::make_unique<RawSocket>("fewfds"));
+        QByteArray heard;
+        QTRY_VERIFY_WITH_TIMEOUT(([&] {
+            for (auto &raw : raws)
+                heard += raw->readAvailable();
+            return heard.contains("out%20of%20file%20descriptors");
+        }()), 10000);
+        QVERIFY2(heard.startsWith("BYE "), heard.constData());
+        raws.clear();
+
+        DdeClient client;
+        QVERIFY2(client.connectWithin("fewfds", "T", 10000), qPrintable(client.errorString()));
+        QCOMPARE(client.request("I"), std::optional<QString>("eleven"));
+        QCOMPARE(server.state(), QProcess::Running);
+        server.kill();
+        server.waitForFinished(10000);
     }
 };
 

@@ -126,7 +126,9 @@ private slots:
     void itemsSeenByClient()
     {
         f->setSensors({{1, 1, 1}, {1, 2, 1}, {2, 4, 1}, {2, 1, 1}});
-        QVERIFY(f->control->Serve(QStringLiteral("drvchan"), new QString, new bool));
+        QString error;
+        bool running = false;
+        QVERIFY2(f->control->Serve(QStringLiteral("drvchan"), &error, &running), qPrintable(error));
         f->sim.setValue(1, 1, "11.5");
         f->sim.setValue(1, 2, "-2.25");
         f->sim.setValue(2, 4, "300");

@@ -34,6 +34,7 @@ private slots:
     void slowAnswerDoesNotSpoilTheNextCommand();
     void lineClosingMidOperation();
     void echoingAdapter();
+    void noiseAroundReplies();
     void severalInstrumentsOnOneLine();
     void otherDeviceType();
     void portOwnershipAndStates();
@@ -248,6 +249,18 @@ void TestExcomLink::echoingAdapter()
     QCOMPARE(readByte(), int(sim->instrument(0).eeprom[34]));
     // An address where nobody answers still gives "no answer", not the echo.
     QCOMPARE(exchange(*link, 3, 0).code, EX_ERR_NO_ANSWER);
+}
+
+void TestExcomLink::noiseAroundReplies()
+{
+    // Up to 16 random bytes before and after every reply; markers among them are as likely as
+    // any other byte. Every read must still bring the right byte.
+    sim->setNoise({16, 16, false, 1.0, 29});
+    QCOMPARE(exchange(*link, 0, 2, "300").code, EX_OK);
+    const auto eeprom = sim->instrument(0).eeprom;
+    for (int i = 0; i < 600; ++i)
+        QCOMPARE(readByte(), int(eeprom[size_t(300 + i)]));
+    QVERIFY(sim->stats().noiseBytes > 600);
 }
 
 void TestExcomLink::severalInstrumentsOnOneLine()

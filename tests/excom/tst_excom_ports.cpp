@@ -1,12 +1,16 @@
 // Port names and the port list: "COMn" and paths, the list with the pseudo-terminals of
 // EX_COM_EXTRA_PORTS at its head, its splitting into items, and the texts of the result codes.
 #include "excom_helpers.h"
+#include "extlibs/comport/comport.h"
 #include "extlibs/ex_com/serial_port.h"
 
 #include <QtTest>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace excomtest;
@@ -55,6 +59,7 @@ private slots:
     void listIsStable();
     void extractSplitsAtSemicolons();
     void resultTexts();
+    void refusedAccessNamesDeviceAndGroup();
 };
 
 void TestExcomPorts::portNames()
@@ -128,7 +133,7 @@ void TestExcomPorts::resultTexts()
     const int codes[] = {EX_ERR_NO_ANSWER, EX_ERR_FRAME, EX_ERR_CRC, EX_ERR_ADDRESS, EX_ERR_DEVICE_TYPE,
                          EX_ERR_NOT_OPEN, EX_ERR_UNKNOWN_PORT, EX_ERR_PORT_BUSY, EX_ERR_ARGUMENT,
                          EX_ERR_REFUSED, EX_ERR_HANDLE, EX_ERR_IO, EX_ERR_OPEN, EX_ERR_KIND,
-                         EX_ERR_NO_PORTS, EX_WRITE_UNCHANGED};
+                         EX_ERR_NO_PORTS, EX_ERR_ACCESS, EX_WRITE_UNCHANGED};
     QSet<QString> texts;
     for (const int code : codes) {
         int rc = 1;
@@ -155,6 +160,94 @@ void TestExcomPorts::resultTexts()
     char *text = buffer;
     EX_GetExendedErrorInfo(EX_DEVICE_TYPE, EX_WRITE_UNCHANGED, &text);
     QCOMPARE(buffer[EX_TEXT_SIZE], '#');
+}
+
+// Opens the port through the library and gives back its code and the code's text.
+QPair<int, QString> openAndExplain(const std::string &path)
+{
+    LinkHandle link;
+    const int rc = EX_OpenCOM(link, path.c_str());
+    return {rc, errorText(rc)};
+}
+
+// The driver's library on the same serial layer: its code and text for the same open.
+QPair<int, QString> openWithComport(const std::string &path)
+{
+    const uint32_t port = CreateCOM(0);
+    SetCOMCfg(port, path.c_str(), 9600, 100, 10, 1000);
+    OpenCOM(port);
+    const int rc = GetCOMLastError(port);
+    const QString text = QString::fromUtf8(GetCOMErrorText(rc));
+    CloseCOM(port);
+    return {rc, text};
+}
+
+void TestExcomPorts::refusedAccessNamesDeviceAndGroup()
+{
+    Pty pty;
+    QVERIFY(!pty.path.empty());
+    QPair<int, QString> result, driverResult;
+    QString groupName;
+    if (geteuid() == 0) {
+        // Root opens anything: the device goes to a group other than "dialout", mode 660, and a
+        // child that has become "nobody" tries to open it.
+        const struct group *chosen = nullptr;
+        for (const char *name : {"tty", "audio", "users"})
+            if ((chosen = getgrnam(name)))
+                break;
+        if (!chosen)
+            QSKIP("no group tty, audio or users to give the device to");
+        groupName = QString::fromUtf8(chosen->gr_name);
+        QCOMPARE(::chown(pty.path.c_str(), 0, chosen->gr_gid), 0);
+        QCOMPARE(::chmod(pty.path.c_str(), 0660), 0);
+        int pipeFds[2];
+        QCOMPARE(::pipe(pipeFds), 0);
+        const pid_t child = ::fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            ::close(pipeFds[0]);
+            QByteArray out = "SKIP";
+            if (::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0) {
+                const auto [rc, text] = openAndExplain(pty.path);
+                const auto [driverRc, driverText] = openWithComport(pty.path);
+                out = QByteArray::number(rc) + '\n' + QByteArray::number(driverRc) + '\n' + driverText.toUtf8()
+                      + '\n' + text.toUtf8();
+            }
+            (void)!::write(pipeFds[1], out.constData(), size_t(out.size()));
+            ::_exit(0);
+        }
+        ::close(pipeFds[1]);
+        QByteArray answer;
+        char chunk[512];
+        for (ssize_t n; (n = ::read(pipeFds[0], chunk, sizeof chunk)) > 0;)
+            answer.append(chunk, n);
+        ::close(pipeFds[0]);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        if (answer == "SKIP")
+            QSKIP("root here cannot become the user nobody (setuid refused, as in some containers)");
+        const QList<QByteArray> lines = answer.split('\n');
+        QVERIFY(lines.size() >= 4);
+        result = {lines[0].toInt(), QString::fromUtf8(lines.mid(3).join('\n'))};
+        driverResult = {lines[1].toInt(), QString::fromUtf8(lines[2])};
+    } else {
+        // The device's owner may not open it either once its mode gives nobody access.
+        struct stat st {};
+        QCOMPARE(::stat(pty.path.c_str(), &st), 0);
+        const struct group *owner = getgrgid(st.st_gid);
+        groupName = owner ? QString::fromUtf8(owner->gr_name) : QString::number(st.st_gid);
+        QCOMPARE(::chmod(pty.path.c_str(), 0), 0);
+        result = openAndExplain(pty.path);
+        driverResult = openWithComport(pty.path);
+    }
+    QCOMPARE(result.first, EX_ERR_ACCESS);
+    QVERIFY2(result.second.contains(QString::fromStdString(pty.path)), qPrintable(result.second));
+    QVERIFY2(result.second.contains(QStringLiteral("запрещён")), qPrintable(result.second));
+    QVERIFY2(result.second.contains(QStringLiteral("группы ") + groupName), qPrintable(result.second));
+    QVERIFY(!result.second.contains(QStringLiteral("dialout")) || groupName == QStringLiteral("dialout"));
+    // The driver's library says the same.
+    QCOMPARE(driverResult.first, COMPORT_ERR_ACCESS);
+    QCOMPARE(driverResult.second, result.second);
 }
 
 QTEST_GUILESS_MAIN(TestExcomPorts)

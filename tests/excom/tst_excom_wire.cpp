@@ -60,6 +60,8 @@ private slots:
     void replyCrcByteOrder();
     void echoLateReplyAndNoiseAreSkipped();
     void longestReplyTextAndOneMore();
+    void strayBytesBeforeTheReply_data();
+    void strayBytesBeforeTheReply();
 
 private:
     // Reads one request of the given size from the master side, within a deadline.
@@ -202,6 +204,43 @@ void TestExcomWire::longestReplyTextAndOneMore()
             QCOMPARE(r.text, std::string());
         }
     }
+}
+
+void TestExcomWire::strayBytesBeforeTheReply_data()
+{
+    QTest::addColumn<QByteArray>("noise");
+    QTest::addColumn<bool>("spoiltReplyFirst");
+    // A lone marker reads the reply's command byte as its length and waits for more than comes.
+    QTest::newRow("marker") << QByteArray("\x5A", 1) << false;
+    QTest::newRow("request marker") << QByteArray("\xA5", 1) << false;
+    // A marker whose header says "no text": its CRC takes the reply's first two bytes and fails.
+    QTest::newRow("marker, empty frame") << QByteArray("\x5A\xEE\x09\x03\x06\x00", 6) << false;
+    // A marker followed by a length no frame can have.
+    QTest::newRow("impossible length") << QByteArray("\x11\x5A\xEE\x09\x03\x06\xF0", 7) << false;
+    QTest::newRow("two markers, then bytes") << QByteArray("\x5A\x5A\x01\x02", 4) << false;
+    // The reply spoilt on the line once, then repeated whole.
+    QTest::newRow("spoilt reply") << QByteArray() << true;
+}
+
+void TestExcomWire::strayBytesBeforeTheReply()
+{
+    QFETCH(QByteArray, noise);
+    QFETCH(bool, spoiltReplyFirst);
+    auto pending = start(3, 6, "");
+    const std::vector<uint8_t> request = readRequest(8);
+    QCOMPARE(request.size(), size_t(8));
+    std::vector<uint8_t> line(noise.begin(), noise.end());
+    if (spoiltReplyFirst) {
+        auto spoilt = frame(0x5A, request[1], 9, 3, 6, "47");
+        spoilt[7] ^= 0x10;   // the text's second digit, so the CRC no longer holds
+        line.insert(line.end(), spoilt.begin(), spoilt.end());
+    }
+    const auto good = frame(0x5A, request[1], 9, 3, 6, "38");
+    line.insert(line.end(), good.begin(), good.end());
+    write(line);
+    const Result r = pending.get();
+    QCOMPARE(r.code, EX_OK);
+    QCOMPARE(r.text, std::string("38"));
 }
 
 QTEST_GUILESS_MAIN(TestExcomWire)

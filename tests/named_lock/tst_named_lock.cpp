@@ -1,16 +1,23 @@
 // The named lock: re-entrant for its thread, exclusive between threads and between processes,
-// freed when its holder process dies, and still usable when no lock file can be had.
+// freed when its holder process dies, and exclusive still when its runtime folder is wiped or
+// squatted.
+#include "platform/dde_server.h"
 #include "platform/named_lock.h"
+#include "platform/runtime_dir.h"
 #include "tests/support/lock_holder_process.h"
 #include "tests/support/worker_thread.h"
 
 #include <QDeadlineTimer>
+#include <QCryptographicHash>
 #include <QDir>
+#include <QScopeGuard>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <atomic>
+#include <cstddef>
+#include <cstring>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -20,6 +27,10 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -54,20 +65,32 @@ private:
     bool set_ = false;
 };
 
-// The kernel lists a process blocked in flock as a "->" line of /proc/locks. This tells for
-// certain that a holder process is waiting for the lock rather than not there yet.
-bool blockedInFlock(qint64 pid)
+
+// This process is kept out while the holder holds the lock, and gets it once it has let go.
+void expectKeptOutUntilReleased(Holder &holder, const QString &name)
 {
-    QFile locks(QStringLiteral("/proc/locks"));
-    if (!locks.open(QIODevice::ReadOnly))
+    NamedLock ours(name);
+    QVERIFY(!ours.tryLock());
+    holder.writeLine();
+    QVERIFY(holder.waitForLine("released"));
+    QVERIFY(holder.waitForExit());
+    QVERIFY(ours.tryLock());
+    ours.unlock();
+}
+
+// A holder that has printed "waiting" is blocked in poll once it waits for the lock, rather
+// than not there yet: /proc tells the system call a process sleeps in.
+bool blockedWaiting(qint64 pid)
+{
+    QFile file(QStringLiteral("/proc/%1/syscall").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
         return false;
-    const QByteArray marker = " " + QByteArray::number(pid) + " ";
-    const QList<QByteArray> lines = locks.readAll().split('\n');
-    for (const QByteArray &line : lines) {
-        if (line.contains("->") && line.contains("FLOCK") && line.contains(marker))
-            return true;
-    }
-    return false;
+    const long call = file.readAll().split(' ').value(0).toLong();
+#ifdef SYS_poll
+    if (call == SYS_poll)
+        return true;
+#endif
+    return call == SYS_ppoll;
 }
 
 } // namespace
@@ -81,7 +104,9 @@ private slots:
     void threadsExcludeEachOther();
     void secondProcessWaitsForRelease();
     void killedHolderFreesTheLock();
-    void withoutLockFileLocksThreadsOnly();
+    void wipedRuntimeFolderKeepsItExclusive();
+    void squattedFallbackFolderKeepsItExclusive();
+    void nameHeldByAnotherUserIsNotWaitedFor();
 
 private:
     QString uniqueName() { return QStringLiteral("TestLock%1").arg(++names); }
@@ -204,7 +229,7 @@ void TestNamedLock::secondProcessWaitsForRelease()
 
     QVERIFY(second.start(name));
     QVERIFY(second.waitForLine("waiting"));
-    QTRY_VERIFY_WITH_TIMEOUT(blockedInFlock(second.pid()), kDeadlineMs);
+    QTRY_VERIFY_WITH_TIMEOUT(blockedWaiting(second.pid()), kDeadlineMs);
 
     first.writeLine();
     QVERIFY(first.waitForLine("released"));
@@ -221,7 +246,7 @@ void TestNamedLock::secondProcessWaitsForRelease()
     Holder third;
     QVERIFY(third.start(name));
     QVERIFY(third.waitForLine("waiting"));
-    QTRY_VERIFY_WITH_TIMEOUT(blockedInFlock(third.pid()), kDeadlineMs);
+    QTRY_VERIFY_WITH_TIMEOUT(blockedWaiting(third.pid()), kDeadlineMs);
     ours.unlock();
     QVERIFY(third.waitForLine("locked"));
     third.closeInput();  // end of input releases too
@@ -237,41 +262,113 @@ void TestNamedLock::killedHolderFreesTheLock()
     QVERIFY(holder.waitForLine("locked"));
     QVERIFY(waiter.start(name));
     QVERIFY(waiter.waitForLine("waiting"));
-    QTRY_VERIFY_WITH_TIMEOUT(blockedInFlock(waiter.pid()), kDeadlineMs);
+    QTRY_VERIFY_WITH_TIMEOUT(blockedWaiting(waiter.pid()), kDeadlineMs);
 
     holder.kill();  // SIGKILL: no chance to unlock
     QVERIFY(holder.waitForExit());
     QVERIFY(waiter.waitForLine("locked"));
 
-    NamedLock ours(name);
-    QVERIFY(!ours.tryLock());
-    waiter.writeLine();
-    QVERIFY(waiter.waitForLine("released"));
-    QVERIFY(waiter.waitForExit());
-    QVERIFY(ours.tryLock());
-    ours.unlock();
+    expectKeptOutUntilReleased(waiter, name);
 }
 
-void TestNamedLock::withoutLockFileLocksThreadsOnly()
+// A cleaner of temporary files removes everything in the runtime folder while a process holds
+// the lock: it stays held.
+void TestNamedLock::wipedRuntimeFolderKeepsItExclusive()
 {
-    // A folder standing where the lock file belongs: the file cannot be opened.
-    QVERIFY(QDir(runtime.path()).mkdir(QStringLiteral("Blocked.lock")));
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("Blocked.*only this process")));
-    NamedLock lock(QStringLiteral("Blocked"));
-    NamedLock again(QStringLiteral("Blocked"));  // the same lock: warned once only
+    const QString name = uniqueName();
+    Holder holder;
+    QVERIFY(holder.start(name));
+    QVERIFY(holder.waitForLine("locked"));
+    QDir folder(runtime.path());
+    for (const QString &entry : folder.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System))
+        QVERIFY(QFile::remove(folder.filePath(entry)) || QDir(folder.filePath(entry)).removeRecursively());
 
-    lock.lock();
-    again.lock();
-    bool otherGotIt = true;
-    WorkerThread([&] { otherGotIt = lock.tryLock(); });
-    QVERIFY(!otherGotIt);
-    lock.unlock();
-    again.unlock();
-    WorkerThread([&] {
-        otherGotIt = lock.tryLock();
-        lock.unlock();
+    expectKeptOutUntilReleased(holder, name);
+}
+
+// Without XDG_RUNTIME_DIR the fallback folder has a name anybody can guess; made first by
+// someone else (here: open to everybody, or another user's when the test runs as root), it is
+// refused with its name, and the lock still keeps other processes out.
+void TestNamedLock::squattedFallbackFolderKeepsItExclusive()
+{
+    QTemporaryDir temp;
+    QVERIFY(temp.isValid());
+    const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+    const QByteArray savedTemp = qgetenv("TMPDIR");
+    const auto restore = qScopeGuard([&] {
+        qputenv("XDG_RUNTIME_DIR", savedRuntime);
+        qputenv("TMPDIR", savedTemp);
     });
-    QVERIFY(otherGotIt);
+    qunsetenv("XDG_RUNTIME_DIR");
+    qputenv("TMPDIR", QFile::encodeName(temp.path()));
+    const QString squatted = temp.path() + QStringLiteral("/vks74xx-runtime-%1").arg(getuid());
+    QVERIFY(QDir().mkdir(squatted));
+    QVERIFY(::chmod(QFile::encodeName(squatted).constData(), 0777) == 0);
+    if (geteuid() == 0)
+        QCOMPARE(::chown(QFile::encodeName(squatted).constData(), 65534, 65534), 0);
+
+    QCOMPARE(runtimeDir(), QString());
+    QVERIFY2(runtimeDirProblem().contains(squatted), qPrintable(runtimeDirProblem()));
+    DdeServer server;
+    QVERIFY(!server.listen(QStringLiteral("squatted")));
+    QVERIFY2(server.errorString().contains(squatted), qPrintable(server.errorString()));
+
+    const QString name = uniqueName();
+    Holder holder;
+    QVERIFY(holder.start(name));
+    QVERIFY(holder.waitForLine("locked"));
+    expectKeptOutUntilReleased(holder, name);
+}
+
+// Lock names are public: another user's process may bind ours first. lock() must not wait for
+// it for ever; it keeps out this process's threads and says whose the name is.
+void TestNamedLock::nameHeldByAnotherUserIsNotWaitedFor()
+{
+    if (geteuid() != 0)
+        QSKIP("needs root to run a process as another user");
+    const QString name = uniqueName();
+    const QByteArray session = QCryptographicHash::hash(qgetenv("XDG_RUNTIME_DIR"), QCryptographicHash::Sha1).toHex().left(16);
+    const QByteArray text = "vks74xx-lock-" + QByteArray::number(getuid()) + '-' + session + '-' + name.toUtf8();
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path + 1, text.constData(), size_t(text.size()));
+    const auto size = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + size_t(text.size()));
+
+    int ready[2], hold[2];
+    QCOMPARE(::pipe(ready), 0);
+    QCOMPARE(::pipe(hold), 0);
+    const pid_t squatter = ::fork();
+    QVERIFY(squatter >= 0);
+    if (squatter == 0) {
+        ::close(hold[1]);
+        ::close(ready[0]);
+        const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        const bool ok = ::setgid(65534) == 0 && ::setuid(65534) == 0
+            && ::bind(s, reinterpret_cast<sockaddr *>(&address), size) == 0 && ::listen(s, 4) == 0;
+        (void)!::write(ready[1], ok ? "y" : "n", 1);
+        char c;
+        (void)!::read(hold[0], &c, 1);  // until the test closes its end
+        ::_exit(0);
+    }
+    ::close(hold[0]);
+    ::close(ready[1]);
+    char answer = 0;
+    (void)!::read(ready[0], &answer, 1);
+    ::close(ready[0]);
+    const auto cleanup = qScopeGuard([&] {
+        ::close(hold[1]);
+        ::waitpid(squatter, nullptr, 0);
+    });
+    if (answer != 'y')
+        QSKIP("root here cannot become the user nobody (setuid refused, as in some containers)");
+
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("only this process's threads.*user 65534")));
+    NamedLock lock(name);
+    lock.lock();  // returns: the other user's name is not waited for
+    bool otherThreadGotIt = true;
+    WorkerThread([&] { otherThreadGotIt = lock.tryLock(); });
+    QVERIFY(!otherThreadGotIt);
+    lock.unlock();
 }
 
 QTEST_GUILESS_MAIN(TestNamedLock)

@@ -49,19 +49,10 @@ private:
     QByteArray FOutput;
 };
 
-// True while a thread of this process waits for an flock (the link lock) that another holds.
+// True while a thread of this process waits for the link lock that another process holds.
 bool WaitingForTheLink()
 {
-    QFile locks(QStringLiteral("/proc/locks"));
-    if (!locks.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray pid = QByteArray::number(QCoreApplication::applicationPid());
-    for (const QByteArray &line : locks.readAll().split('\n')) {
-        const QList<QByteArray> fields = line.simplified().split(' ');
-        if (fields.size() > 5 && fields[1] == "->" && fields[2] == "FLOCK" && fields[5] == pid)
-            return true;
-    }
-    return false;
+    return COMPortMutex().waitsForAnotherProcess();
 }
 
 // The instrument's CRC words (EEPROM 0-3) match its blocks, as the instrument checks them.

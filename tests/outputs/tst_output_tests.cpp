@@ -91,7 +91,14 @@ private slots:
         QVERIFY(COMPortMutex().tryLock());
         f.Script.reset(&(new TScript)->Answer(QMessageBox::Yes).Answer(QMessageBox::Ok));
         f.Ui().TS2Button3->click();
-        QVERIFY(WaitFor([&] { return f.Script->Seen().size() == 1; }, 10000));
+        // The question answered, the window serves a good many rounds of events (any read of
+        // the boxes that the worker asks for on the way to the link among them) before the tick.
+        int ticks = 0;
+        QTimer tick;
+        connect(&tick, &QTimer::timeout, [&] { ++ticks; });
+        tick.start(5);
+        QVERIFY(WaitFor([&] { return ticks >= 40 && f.Script->Seen().size() == 1; }, 10000));
+        QVERIFY(TExchange::Running() > 0);
         f.Ui().TS2ChB1->setChecked(true);
         COMPortMutex().unlock();
         QVERIFY(WaitFor([] { return TExchange::Running() == 0; }, 10000));

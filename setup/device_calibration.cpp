@@ -2,10 +2,11 @@
 //
 // Every procedure has the same frame (RunCalibration): the question; the calibration's sensor
 // type and range onto the form, the form into the model and the parameters into the instrument
-// (its own question and report; the procedure goes on whatever came of it); the reference values
-// read from the form; the prompt to apply the reference (shown whatever the message options
-// say); then, under the link lock with the port open and the mode code on the instrument's
-// display, the readings; and on every path the clean-up: gauge hidden, indicators restored,
+// (its own question and report; the procedure goes on whatever came of it); the two resistances
+// of the three-wire procedure read from the form; the prompt to apply the reference (shown
+// whatever the message options say); then, under the link lock with the port open and the mode
+// code on the instrument's display, the readings (a single-coefficient procedure reads its
+// reference field at every reading, after the zero test); and on every path the clean-up: gauge hidden, indicators restored,
 // port closed, exchange state idle, lock released.
 //
 // The result goes into the model's calibration block and onto the form only; the technician
@@ -44,7 +45,7 @@ struct TCalibrationRun {
     QString Question;
     int SensorItem = 0;        // item of the sensor list TS1CB1
     QString RangeHigh;         // the range runs from "0" to this
-    std::function<void()> ReadReferences;  // before the prompt; may throw TFieldError
+    std::function<void()> ReadReferences;  // before the prompt; may throw TFieldError (so may Work)
     QString Prompt;
     std::uint8_t Mode = 0;     // on the instrument's display while it reads
     // With the link: the readings and the result.
@@ -145,6 +146,8 @@ std::int32_t RunCalibration(TDevice &device, const TCalibrationRun &run)
             outcome = run.Work();
     } catch (const TConvertError &e) {
         outcome = {e.Message(), mtError};
+    } catch (const TFieldError &e) {
+        outcome = {e.Message, mtError};
     }
     report(outcome);
     return outcome.Kind == mtInformation && !outcome.Text.isEmpty() ? 0 : -1;
@@ -195,11 +198,8 @@ struct TSingleCoefficient {
 
 std::int32_t CalibrateSingle(TDevice &device, const TSingleCoefficient &member)
 {
-    double reference = 0;
     TCalibrationRun run{member.Question, member.SensorItem, member.RangeHigh, nullptr, member.Prompt, member.Mode,
                         nullptr};
-    if (member.Reference)
-        run.ReadReferences = [&] { reference = ReferenceValue(device, *member.Reference); };
     run.Work = [&]() -> TOutcome {
         const TReadingPlan plan = ReadingPlan(device);
         const auto update = [&](const auto &change) {
@@ -215,6 +215,8 @@ std::int32_t CalibrateSingle(TDevice &device, const TSingleCoefficient &member)
             const TCalibration c = TCalibration::FromBytes(device.CalibBlock);
             if (member.ZeroFails(reading, c))
                 return {NotProcessedText, mtError};
+            // The reference as the field holds it now, read after the zero test of each reading.
+            const double reference = member.Reference ? ReferenceValue(device, *member.Reference) : 0.0;
             // The sum lives in the 32-bit coefficient itself.
             update([&](TCalibration &held) {
                 held.*member.Coefficient = float(double(held.*member.Coefficient) + member.Term(reading, c, reference));

@@ -135,15 +135,18 @@ std::int32_t TDevice::CyclicIndicatorTest()
 {
     if (!FForm)
         return -1;
-    // From none the first step lights segment 0; after a segment lit by hand, the one after it.
-    if (Segment > 7)
-        Segment = 7;
     TLoop loop;
     loop.Button = FForm->ui->TS4Button5;
     loop.StartText = QStringLiteral("Запустить циклический тест индикаторов");
     loop.StopText = QStringLiteral("Остановить циклический тест индикаторов");
     loop.AccessId = CyclicButtonId;
     loop.PauseMs = unsigned(CyclicPause.count());
+    // From none the first step lights segment 0; after a segment lit by hand, the one after it.
+    // A port that cannot be opened leaves the segment as it was.
+    loop.Opened = [this] {
+        if (Segment > 7)
+            Segment = 7;
+    };
     loop.Sample = [this] {
         Segment = Next(Segment);
         LightSegment(Segment);  // a failed step is skipped; the loop goes on

@@ -83,6 +83,8 @@ std::int32_t RunLoop(TDevice &device, const TLoop &loop)
             loop.PortFailed(failure);
         return -1;
     }
+    if (loop.Opened)
+        loop.Opened();
 
     try {
         while (LoopRunning()) {

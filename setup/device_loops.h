@@ -27,6 +27,8 @@ struct TLoop {
     QString StopText;
     int AccessId = 0;                   // kept enabled while the loop runs
     unsigned PauseMs = 0;               // after each sample
+    // Once the port is open, before RunFlag is first tested. May be empty.
+    std::function<void()> Opened;
     // One sample, under the link lock: link commands and readouts that follow each command.
     std::function<void()> Sample;
     // After the lock has been released: what shows the whole sample. May be empty.

@@ -10,18 +10,14 @@
 
 namespace {
 
-// Sends the mask that Prepare leaves in mask.
+// Sends the mask as it stands once the link is ours (the boxes may change while another
+// program holds the link).
 std::int32_t SendRelayMask(TDevice &device, const QString &question, const QString &completion,
                            std::function<std::uint8_t()> takeMask)
 {
-    std::uint8_t mask = 0;
-    return RunTransfer(device, {question, completion,
-                                [&] {
-                                    mask = takeMask();
-                                    return true;
-                                },
+    return RunTransfer(device, {question, completion, nullptr,
                                 [&]() -> std::optional<QString> {
-                                    if (device.SetRelayStates(mask) != 0)
+                                    if (device.SetRelayStates(takeMask()) != 0)
                                         return device.GetErrorText(device.LastError);
                                     return std::nullopt;
                                 }});

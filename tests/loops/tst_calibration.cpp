@@ -288,6 +288,26 @@ private slots:
         VerifyCleanedUp(0);
     }
 
+    void referenceOfASingleCoefficientIsReadAtEachReadingAfterTheZeroTest()
+    {
+        // A zero reading is told before the bad field is looked at.
+        f.Ui().TS3Edit2->setText(QStringLiteral("-"));
+        Play(*f.Line, [](sim::SignalPlay &p) { p.readings = {Reading(0, 7, 3)}; });
+        QCOMPARE(f.Run(f.Ui().TS3Button5, AllAccepted()).last(), QStringLiteral("Невозможно обработать результаты измерений"));
+        VerifyCleanedUp(1);
+
+        // A good reading: the prompt, the mode code and one reading come first, then the field.
+        Play(*f.Line, [](sim::SignalPlay &p) { p.readings = {Reading(10, 7, 3), Reading(20, 8, 4)}; });
+        f.Line->clearLog();
+        const QStringList seen = f.Run(f.Ui().TS3Button5, AllAccepted());
+        QCOMPARE(seen.mid(3), QStringList({"Установите калибровочное напряжение!",
+                                           "Вкладка \"Калибровка\", группа \"Калибровка параметров\", "
+                                           "поле \"Напряжение 0..100 мВ\": \"-\" не является числом"}));
+        QCOMPARE(AfterParameterWrite(Trace(*f.Line)), ModeCode({0x00, 0x00, 0x00, 0x3E}) + ADCReads(1) + QStringList{"13"});
+        QCOMPARE(f.Ui().TS3Edit9->text(), QStringLiteral("1.300"));
+        VerifyCleanedUp(2);
+    }
+
     void linkFailureAtTheSecondReadingShowsTheLinkError()
     {
         Play(*f.Line, [](sim::SignalPlay &p) {

@@ -83,6 +83,30 @@ private slots:
         f.VerifyIdle();
     }
 
+    // The boxes are read once the link is ours: a box ticked while the link was busy counts.
+    void relayMaskIsTakenWithTheLink()
+    {
+        for (QCheckBox *box : {f.Ui().TS2ChB0, f.Ui().TS2ChB1, f.Ui().TS2ChB2})
+            box->setChecked(false);
+        QVERIFY(COMPortMutex().tryLock());
+        f.Script.reset(&(new TScript)->Answer(QMessageBox::Yes).Answer(QMessageBox::Ok));
+        f.Ui().TS2Button3->click();
+        // The question answered, the window serves a good many rounds of events (any read of
+        // the boxes that the worker asks for on the way to the link among them) before the tick.
+        int ticks = 0;
+        QTimer tick;
+        connect(&tick, &QTimer::timeout, [&] { ++ticks; });
+        tick.start(5);
+        QVERIFY(WaitFor([&] { return ticks >= 40 && f.Script->Seen().size() == 1; }, 10000));
+        QVERIFY(TExchange::Running() > 0);
+        f.Ui().TS2ChB1->setChecked(true);
+        COMPortMutex().unlock();
+        QVERIFY(WaitFor([] { return TExchange::Running() == 0; }, 10000));
+        QCOMPARE(Trace(*f.Line), QStringList{"9 2"});
+        QCOMPARE(int(f.Line->instrument().relayMask), 2);
+        f.VerifyIdle();
+    }
+
     void allIndicatorsOnAndOff()
     {
         QCOMPARE(Picture(), indicator_pictures::Normal);
@@ -170,6 +194,21 @@ private slots:
         QVERIFY(Patterns(*f.Line).isEmpty());
         QCOMPARE(int(f.Device().Segment), 7);  // none: the first step would have lit 0
         f.VerifyIdle();
+    }
+
+    // A port that cannot be opened ends the test at once, with nothing sent and no segment taken.
+    void cyclicTestWithoutPortLeavesTheSegment()
+    {
+        const QString port = f.Ui().TS0CB0->currentText();
+        f.UsePort(QStringLiteral("/dev/null/no-port"));
+        QCOMPARE(f.Run(f.Ui().TS4Button5, new TScript), QStringList());
+        QCOMPARE(f.Ui().TS4Button5->text(), CyclicStart);
+        QCOMPARE(int(f.Device().Segment), 255);
+        QVERIFY(f.Line->log().empty());
+        // So ">>" still lights segment 0 and "<<" segment 6 on the real port.
+        f.UsePort(port);
+        RunQuietly(f.Ui().TS4Button6);
+        QCOMPARE(Positions(*f.Line), AllPositions(64));
     }
 
     // Another program holds the link: the indicator command waits for it on a worker while the

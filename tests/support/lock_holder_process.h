@@ -8,6 +8,9 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QString>
+#include <QStringList>
+
+#include <vector>
 
 #include <cerrno>
 
@@ -37,7 +40,14 @@ public:
         closeFd(out_);
     }
 
+    // Starts the lock holder for the named lock.
     bool start(const QString &name)
+    {
+        return startProgram(QCoreApplication::applicationDirPath() + "/named_lock_holder", {name});
+    }
+
+    // Starts any program beside the tests the same way, its input and output on pipes.
+    bool startProgram(const QString &path, const QStringList &arguments)
     {
         int toChild[2], fromChild[2];
         if (::pipe2(toChild, O_CLOEXEC) != 0)
@@ -47,14 +57,19 @@ public:
             closeFd(toChild[1]);
             return false;
         }
-        const QByteArray program = QFile::encodeName(QCoreApplication::applicationDirPath() + "/named_lock_holder");
-        const QByteArray argument = name.toLocal8Bit();
-        char *argv[] = {const_cast<char *>(program.constData()), const_cast<char *>(argument.constData()), nullptr};
+        const QByteArray program = QFile::encodeName(path);
+        QList<QByteArray> texts;
+        for (const QString &argument : arguments)
+            texts << argument.toLocal8Bit();
+        std::vector<char *> argv{const_cast<char *>(program.constData())};
+        for (QByteArray &text : texts)
+            argv.push_back(text.data());
+        argv.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, toChild[0], STDIN_FILENO);
         posix_spawn_file_actions_adddup2(&actions, fromChild[1], STDOUT_FILENO);
-        const int rc = posix_spawn(&pid_, program.constData(), &actions, nullptr, argv, environ);
+        const int rc = posix_spawn(&pid_, program.constData(), &actions, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
         closeFd(toChild[0]);
         closeFd(fromChild[1]);
@@ -89,18 +104,22 @@ public:
     void closeInput() { closeFd(in_); }
     void kill() { ::kill(pid_, SIGKILL); }
 
-    // Waits for the end of the output, then reaps the process.
-    bool waitForExit()
+    // Waits for the end of the output, then reaps the process; its exit status is then
+    // exitCode().
+    bool waitForExit(int deadlineMs = kDeadlineMs)
     {
-        const QDeadlineTimer deadline(kDeadlineMs);
+        const QDeadlineTimer deadline(deadlineMs);
         while (readMore(deadline)) {
         }
-        if (!deadline.hasExpired() && pid_ > 0 && ::waitpid(pid_, nullptr, 0) == pid_) {
+        int status = 0;
+        if (!deadline.hasExpired() && pid_ > 0 && ::waitpid(pid_, &status, 0) == pid_) {
             pid_ = -1;
+            exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
             return true;
         }
         return false;
     }
+    int exitCode() const { return exitCode_; }
 
 private:
     static void closeFd(int &fd)
@@ -128,6 +147,7 @@ private:
     }
 
     pid_t pid_ = -1;
+    int exitCode_ = -1;
     int in_ = -1;
     int out_ = -1;
     QByteArray buffer_;

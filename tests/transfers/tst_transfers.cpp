@@ -2,11 +2,11 @@
 // crosses the line, what the model and the form hold after success, a CRC mismatch and a link
 // failure, and the clean-up on every path.
 #include "transfer_fixture.h"
+#include "tests/support/lock_holder_process.h"
 
 #include "tests/device/scripted_line.h"
 
 #include <QCoreApplication>
-#include <QProcess>
 
 using namespace transfers;
 
@@ -26,27 +26,24 @@ class TLinkHolder {
 public:
     TLinkHolder()
     {
-        FProcess.start(QCoreApplication::applicationDirPath() + QStringLiteral("/named_lock_holder"),
-                       {QStringLiteral("COMPortMutex")});
-        [&] { QVERIFY(WaitFor([&] { return Locked(); }, 30000)); }();
+        [&] {
+            QVERIFY(FHolder.start(QStringLiteral("COMPortMutex")));
+            QVERIFY(FHolder.waitForLine("locked"));
+        }();
     }
     ~TLinkHolder() { Release(); }
     void Release()
     {
-        if (FProcess.state() == QProcess::NotRunning)
+        if (FReleased)
             return;
-        FProcess.closeWriteChannel();
-        FProcess.waitForFinished(30000);
+        FReleased = true;
+        FHolder.closeInput();
+        FHolder.waitForExit();
     }
 
 private:
-    bool Locked()
-    {
-        FOutput += FProcess.readAllStandardOutput();
-        return FOutput.contains("locked");
-    }
-    QProcess FProcess;
-    QByteArray FOutput;
+    Holder FHolder;
+    bool FReleased = false;
 };
 
 // True while a thread of this process waits for the link lock that another process holds.

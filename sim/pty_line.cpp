@@ -1,9 +1,11 @@
 #include "pty_line.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <termios.h>
 #include <unistd.h>
@@ -148,6 +150,31 @@ void PtyLine::close()
     if (m_holder >= 0)
         ::close(m_holder);
     m_master = m_holder = -1;
+}
+
+namespace {
+sigset_t stopSignals()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
+    return set;
+}
+} // namespace
+
+void BlockStopSignals()
+{
+    const sigset_t set = stopSignals();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+void WaitForStopSignal()
+{
+    const sigset_t set = stopSignals();
+    int signal = 0;
+    sigwait(&set, &signal);
 }
 
 } // namespace sim

@@ -49,4 +49,10 @@ private:
     std::string m_path;
 };
 
+// The commands' way of serving until they are stopped: BlockStopSignals before any thread
+// starts (so that no thread but the waiter sees SIGINT, SIGTERM or SIGHUP), then
+// WaitForStopSignal once the simulator serves.
+void BlockStopSignals();
+void WaitForStopSignal();
+
 } // namespace sim

@@ -2,13 +2,12 @@
 // trying the driver by hand. Prints the port to set in the driver and serves until it is stopped
 // (SIGINT, SIGTERM).
 #include "line_sim.h"
+#include "pty_line.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
-#include <csignal>
 #include <cstdio>
-#include <pthread.h>
 
 namespace {
 
@@ -29,13 +28,7 @@ int fail(const QString &text)
 
 int main(int argc, char **argv)
 {
-    // Block the stop signals before any thread starts, so that only sigwait below sees them.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    sigaddset(&stopSignals, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    sim::BlockStopSignals();  // before any thread starts
 
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("tagpump-sim");
@@ -106,7 +99,6 @@ int main(int argc, char **argv)
     std::fprintf(stderr, "tagpump-sim: serving %zu instrument(s); list the port with EX_COM_EXTRA_PORTS=%s\n",
                  instruments.size(), simulator.portPath().c_str());
 
-    int signal = 0;
-    sigwait(&stopSignals, &signal);
+    sim::WaitForStopSignal();
     return 0;
 }

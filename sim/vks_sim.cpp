@@ -1,24 +1,17 @@
 // vks-sim: the setup program's instrument on a pseudo-terminal, for the demo and for trying the
 // program by hand. Prints the port to open and serves until it is stopped (SIGINT, SIGTERM).
 #include "instrument_sim.h"
+#include "pty_line.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
 
-#include <csignal>
 #include <cstdio>
-#include <pthread.h>
 
 int main(int argc, char **argv)
 {
-    // Block the stop signals before any thread starts, so that only sigwait below sees them.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    sigaddset(&stopSignals, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    sim::BlockStopSignals();  // before any thread starts
 
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("vks-sim");
@@ -89,7 +82,6 @@ int main(int argc, char **argv)
     std::fflush(stdout);
     std::fprintf(stderr, "vks-sim: serving; list the port with EX_COM_EXTRA_PORTS=%s\n", simulator.portPath().c_str());
 
-    int signal = 0;
-    sigwait(&stopSignals, &signal);
+    sim::WaitForStopSignal();
     return 0;
 }

@@ -15,6 +15,7 @@
 #include "setup/prjctrl_u.h"
 #include "sim/instrument_play.h"
 #include "sim/instrument_sim.h"
+#include "tests/support/wait_for.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -38,22 +39,6 @@ template <class T>
 T *Find(TfMain &window, const char *name)
 {
     return window.findChild<T *>(QLatin1String(name));
-}
-
-// Serves the window thread until done() holds or the time is up.
-bool WaitFor(const std::function<bool()> &done, int timeoutMs)
-{
-    QEventLoop loop;
-    QTimer poll;
-    QElapsedTimer clock;
-    clock.start();
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done() || clock.elapsed() > timeoutMs)
-            loop.quit();
-    });
-    poll.start(1);
-    loop.exec();
-    return done();
 }
 
 // How late the window thread serves a 50 ms timer: the largest lateness in each tenth of a run.

@@ -5,6 +5,7 @@
 #include "setup/about/about_u.h"
 #include "sim/line_sim.h"
 #include "tests/dde/dde_test_support.h"
+#include "tests/support/message_boxes.h"
 
 #include "platform/dde_server.h"
 #include "platform/messages.h"
@@ -49,19 +50,8 @@ class TestDriverWindow : public QObject {
         main = std::make_unique<TMain>();
         return main->InitializeDriver(arguments, QStringLiteral("drvwin%1").arg(++serviceNumber));
     }
-    // Answers every message box that comes up, keeping its text.
-    void answerMessageBoxes()
-    {
-        auto *timer = new QTimer(main.get());
-        connect(timer, &QTimer::timeout, this, [this] {
-            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-                messages << box->text();
-                captions << box->windowTitle();
-                box->accept();
-            }
-        });
-        timer->start(20);
-    }
+    // Answers every message box that comes up, keeping its text and caption.
+    void answerMessageBoxes() { ::answerMessageBoxes(main.get(), &messages, &captions); }
 
 private slots:
     void initTestCase() { QVERIFY(useOwnRuntimeDir()); }

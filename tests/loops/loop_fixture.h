@@ -10,7 +10,7 @@
 namespace loops {
 
 using transfers::Trace;
-using transfers::WaitFor;
+using ::WaitFor;
 
 // Plays given readings on the instrument (replacing any play it had); change() fills them.
 inline void Play(sim::InstrumentSim &line, const std::function<void(sim::SignalPlay &)> &change)

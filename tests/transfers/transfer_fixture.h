@@ -3,6 +3,7 @@
 // means to run one of its commands as a technician would: click, answer the window's boxes and
 // file dialogs in turn, wait until the worker has ended.
 #include "tests/project/project_fixture.h"
+#include "tests/support/wait_for.h"
 
 #include "instrument_sim.h"
 #include "extlibs/ex_com/ex_com.h"
@@ -49,23 +50,6 @@ inline std::vector<std::uint8_t> EEPROM(const sim::InstrumentSim &line, std::siz
 {
     const auto image = line.instrument().eeprom;
     return {image.begin() + from, image.begin() + from + n};
-}
-
-// Serves the window thread's events until done() holds or the time is up. Unlike QTRY_*,
-// which sleeps between rounds, it answers a worker's calls into the window thread at once.
-inline bool WaitFor(const std::function<bool()> &done, int timeoutMs)
-{
-    QEventLoop loop;
-    QTimer poll;
-    QElapsedTimer clock;
-    clock.start();
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done() || clock.elapsed() > timeoutMs)
-            loop.quit();
-    });
-    poll.start(1);
-    loop.exec();
-    return done();
 }
 
 // Runs a test with a link lock of its own: the lock is shared by every program of the user,

@@ -12,6 +12,7 @@
 // The result goes into the model's calibration block and onto the form only; the technician
 // writes it into the instrument or a calibration file afterwards.
 #include "device_u.h"
+#include "device_operation.h"
 
 #include "global_u.h"
 #include "main_u.h"
@@ -51,11 +52,6 @@ struct TCalibrationRun {
     // With the link: the readings and the result.
     std::function<TOutcome()> Work;
 };
-
-bool Accepted(std::uint16_t answer)
-{
-    return answer == mrYes || answer == mrOk;
-}
 
 // A reference field of the calibration tab with the label beside it.
 struct TReferenceField {
@@ -141,7 +137,7 @@ std::int32_t RunCalibration(TDevice &device, const TCalibrationRun &run)
         if (device.OpenPort() != 0)
             outcome = {device.OpenPortErrorText(), mtError};
         else if (device.ShowCalibrationMode(run.Mode) != 0)
-            outcome = {device.GetErrorText(device.LastError), mtError};
+            outcome = {LinkError(device), mtError};
         else
             outcome = run.Work();
     } catch (const TConvertError &e) {
@@ -177,7 +173,7 @@ bool TakeReading(TDevice &device, const TReadingPlan &plan)
 
 TOutcome LinkFailure(TDevice &device)
 {
-    return {device.GetErrorText(device.LastError), mtError};
+    return {LinkError(device), mtError};
 }
 
 // A procedure that yields one coefficient: the mean of a per-sample term.

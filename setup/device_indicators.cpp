@@ -41,7 +41,7 @@ std::optional<QString> Failure(TDevice &device, std::int32_t result)
 {
     if (result == 0)
         return std::nullopt;
-    return device.GetErrorText(device.LastError);
+    return LinkError(device);
 }
 
 // A single-step command: its question and done text, and its work with the port open (0 or

@@ -33,5 +33,8 @@ struct TTransfer {
 // True for an answer that lets an operation go on: Yes, or OK when the question was not shown.
 bool Accepted(std::uint16_t answer);
 
+// The text of the device's last (failing) link result.
+QString LinkError(TDevice &device);
+
 // 0 done; -1 declined, cancelled or failed (reported).
 std::int32_t RunTransfer(TDevice &device, const TTransfer &transfer);

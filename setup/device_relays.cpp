@@ -18,7 +18,7 @@ std::int32_t SendRelayMask(TDevice &device, const QString &question, const QStri
     return RunTransfer(device, {question, completion, nullptr,
                                 [&]() -> std::optional<QString> {
                                     if (device.SetRelayStates(takeMask()) != 0)
-                                        return device.GetErrorText(device.LastError);
+                                        return LinkError(device);
                                     return std::nullopt;
                                 }});
 }

@@ -45,6 +45,11 @@ bool Accepted(std::uint16_t answer)
     return answer == mrYes || answer == mrOk;
 }
 
+QString LinkError(TDevice &device)
+{
+    return device.GetErrorText(device.LastError);
+}
+
 std::int32_t RunTransfer(TDevice &device, const TTransfer &transfer)
 {
     TfMain *form = device.Form();
@@ -107,12 +112,6 @@ namespace {
 void Progress(TDevice &device, int max, int i)
 {
     device.Form()->ProgramControl->SetProgress(1, 0, max, i);
-}
-
-// The text of the device's last (failing) result.
-QString LinkError(TDevice &device)
-{
-    return device.GetErrorText(device.LastError);
 }
 
 // One pass over count EEPROM bytes from address on: the address once, then step(i) for byte

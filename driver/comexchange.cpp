@@ -96,6 +96,12 @@ void TCOMExchange::RunPollingCycle(bool individual)
 // On the window thread, once run() has returned.
 void TCOMExchange::ExchangeTerminated()
 {
+    // run() has returned (this comes after QThread::finished). Reading its flag carries that
+    // ordering to the window thread in a form the thread sanitizer sees too: whatever the window
+    // thread does with the controller from here on comes after the run's last read of it.
+    const bool done = Done.load(std::memory_order_acquire);
+    Q_ASSERT(done);
+    Q_UNUSED(done);
     Running = false;
     if (PrgControl)
         PrgControl->SetState(dsIdle);

@@ -93,7 +93,7 @@
  *   of 3 characters, 16 for command 1) + EX_TURNAROUND_MS (the instrument's turnaround)
  *   + wire time of EX_MARGIN_BYTES bytes (gaps between bytes, adapter latency),
  * a byte being 10 bits at the baud rate. Nothing else waits: a silent line costs one time-out
- * (an Identify at 9600 baud: 23 bytes' wire time + 20 ms = 44 ms).
+ * (an Identify at 9600 baud: 23 bytes' wire time + 100 ms = 124 ms).
  * On failure EX_Exchange leaves the empty text in the buffer.
  *
  * Device search (EX_SearchAvailableDevices): Identify for each address from first to last; an
@@ -136,7 +136,7 @@ extern "C" {
 /* Frame limits and time-out allowances (see the wire protocol above). */
 #define EX_FRAME_OVERHEAD 8
 #define EX_FRAME_MAX_TEXT 32
-#define EX_TURNAROUND_MS 20
+#define EX_TURNAROUND_MS 100
 #define EX_MARGIN_BYTES 4
 
 /* Buffer sizes the caller provides. */

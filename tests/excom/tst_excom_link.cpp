@@ -221,7 +221,7 @@ void TestExcomLink::faults()
 
 void TestExcomLink::slowAnswerDoesNotSpoilTheNextCommand()
 {
-    sim->setSlowDelay(std::chrono::milliseconds(100));
+    sim->setSlowDelay(std::chrono::milliseconds(250));
     QCOMPARE(exchange(*link, 0, 2, "6").code, EX_OK);
     sim->injectFault(Fault::SlowAnswer);
     QCOMPARE(exchange(*link, 0, 3).code, EX_ERR_NO_ANSWER);   // the instrument read byte 6 all the same

@@ -211,7 +211,7 @@ private slots:
     void lateReplyIsNotTheNextAddresss()
     {
         sim::InstrumentSim line({5, 6});
-        line.setSlowDelay(std::chrono::milliseconds(60));  // beyond the 19200 baud time-out
+        line.setSlowDelay(std::chrono::milliseconds(150)); // beyond one time-out, within two
         line.injectFault(sim::Fault::SlowAnswer, 1);       // the reply of 5
         SearchAt(line.portPath(), 4, 7);
         StartSearch();

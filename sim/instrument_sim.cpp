@@ -23,6 +23,7 @@ struct InstrumentSim::Private {
     Fault fault = Fault::None;
     int faultCount = 0;
     Noise noise;
+    ReplyDelay replyDelay;
     std::mt19937 random{1};
     bool lineOpen = false;
 
@@ -118,6 +119,8 @@ void InstrumentSim::Private::handle(const excom::Frame &request, const std::uint
     std::chrono::milliseconds slow{0};
     bool echoing = false;
     std::vector<std::uint8_t> noiseBefore, noiseAfter;
+    ReplyDelay delay;
+    std::chrono::microseconds late{0};
     {
         std::lock_guard lock(mutex);
         ++stats.requests;
@@ -156,6 +159,8 @@ void InstrumentSim::Private::handle(const excom::Frame &request, const std::uint
                 reply.address = static_cast<std::uint8_t>(model.address + 1);
             noiseBefore = takeNoise(noise.before);
             noiseAfter = takeNoise(noise.after);
+            delay = replyDelay;
+            late = delay.pick(random);
         } else {
             reply.reply = false;   // nobody at this address
         }
@@ -178,10 +183,10 @@ void InstrumentSim::Private::handle(const excom::Frame &request, const std::uint
         bytes.resize(bytes.size() / 2);
     const std::size_t replySize = bytes.size();
     bytes.insert(bytes.begin(), noiseBefore.begin(), noiseBefore.end());
-    Clock::time_point ready = arrived + turnaroundTime + tb * static_cast<long>(bytes.size());
+    Clock::time_point ready = arrived + turnaroundTime + tb * static_cast<long>(bytes.size()) + late;
     if (f == Fault::SlowAnswer)
         ready += slow;
-    if (!line.waitUntil(ready) || !line.writeAll(bytes.data(), bytes.size()))
+    if (!line.writeAt(ready, bytes.data(), bytes.size(), delay))
         return;
     // Noise after the reply comes while the program already works on it.
     if (!noiseAfter.empty()
@@ -228,6 +233,8 @@ void InstrumentSim::setPacing(bool on) { d->set(d->pacing, on); }
 void InstrumentSim::setTurnaround(std::chrono::microseconds turnaround) { d->set(d->turnaround, turnaround); }
 
 void InstrumentSim::setEcho(bool on) { d->set(d->echo, on); }
+
+void InstrumentSim::setReplyDelay(const ReplyDelay &delay) { d->set(d->replyDelay, delay); }
 
 void InstrumentSim::setSlowDelay(std::chrono::milliseconds delay) { d->set(d->slowDelay, delay); }
 

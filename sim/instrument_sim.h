@@ -12,6 +12,7 @@
 // crossed at 10 bits a byte, the instrument then takes its turnaround, and the reply is handed
 // over when its last byte would have arrived. With pacing off it answers at once.
 #include "instrument_model.h"
+#include "reply_delay.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -88,6 +89,8 @@ public:
     void setEcho(bool on);                                      // echo every request, as an RS-485 adapter
     void setSlowDelay(std::chrono::milliseconds delay);         // of SlowAnswer; 1500 ms unless set
     void setNoise(const Noise &noise);                          // none unless set
+    // Every reply comes this much later than its time (with or without pacing); none unless set.
+    void setReplyDelay(const ReplyDelay &delay);
 
     // The fault for the next count replies (count < 0: until cleared); replaces the one set.
     void injectFault(Fault fault, int count = 1);

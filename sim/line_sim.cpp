@@ -33,6 +33,8 @@ struct LineSim::Private {
     bool echo = false;
     std::chrono::microseconds turnaround{1000};
     std::chrono::milliseconds lateDelay{1500};
+    ReplyDelay replyDelay;
+    std::mt19937 random{1};
     LineFault fault = LineFault::None;
     int faultCount = 0;
     LineFault periodicFault = LineFault::None;
@@ -121,6 +123,8 @@ void LineSim::Private::handle(std::string_view text, Clock::time_point arrived)
     bool paced = false;
     std::chrono::nanoseconds turnaroundTime{0};
     std::chrono::milliseconds late{0};
+    ReplyDelay delay;
+    std::chrono::microseconds delayed{0};
     {
         std::lock_guard lock(mutex);
         echoing = echo;
@@ -157,6 +161,8 @@ void LineSim::Private::handle(std::string_view text, Clock::time_point arrived)
             if (pacing)
                 turnaroundTime = turnaround;
             late = lateDelay;
+            delay = replyDelay;
+            delayed = delay.pick(random);
         }
     }
     const auto tb = paced ? line.byteTime() : std::chrono::nanoseconds(0);
@@ -166,10 +172,10 @@ void LineSim::Private::handle(std::string_view text, Clock::time_point arrived)
     }
     if (answer.empty() || f == LineFault::Silence)
         return;
-    Clock::time_point ready = arrived + turnaroundTime + tb * static_cast<long>(answer.size());
+    Clock::time_point ready = arrived + turnaroundTime + tb * static_cast<long>(answer.size()) + delayed;
     if (f == LineFault::LateAnswer)
         ready += late;
-    if (!line.waitUntil(ready) || !line.writeAll(reinterpret_cast<const std::uint8_t *>(answer.data()), answer.size()))
+    if (!line.writeAt(ready, reinterpret_cast<const std::uint8_t *>(answer.data()), answer.size(), delay))
         return;
     std::lock_guard lock(mutex);
     ++stats.answers;
@@ -210,6 +216,12 @@ void LineSim::setLateDelay(std::chrono::milliseconds delay)
 {
     std::lock_guard lock(d->mutex);
     d->lateDelay = delay;
+}
+
+void LineSim::setReplyDelay(const ReplyDelay &delay)
+{
+    std::lock_guard lock(d->mutex);
+    d->replyDelay = delay;
 }
 
 void LineSim::setEcho(bool on)

@@ -11,6 +11,8 @@
 // With pacing on, the simulator keeps the wire time of the baud rate the program set: a request
 // counts as arrived when its bytes have crossed at 10 bits a byte, the instrument takes its
 // turnaround, and the answer is handed over when its last byte would have arrived.
+#include "reply_delay.h"
+
 #include <chrono>
 #include <cstdint>
 #include <map>
@@ -64,6 +66,8 @@ public:
     void setTurnaround(std::chrono::microseconds turnaround);   // 1 ms unless set; with pacing only
     void setLateDelay(std::chrono::milliseconds delay);         // of LateAnswer; 1500 ms unless set
     void setEcho(bool on);                                      // echo every request, as an RS-485 adapter
+    // Every answer comes this much later than its time (with or without pacing); none unless set.
+    void setReplyDelay(const ReplyDelay &delay);
 
     // The fault for the next count answers of any instrument (count < 0: until cleared).
     void injectFault(LineFault fault, int count = 1);

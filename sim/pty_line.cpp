@@ -1,5 +1,6 @@
 #include "pty_line.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -175,6 +176,17 @@ void WaitForStopSignal()
     const sigset_t set = stopSignals();
     int signal = 0;
     sigwait(&set, &signal);
+}
+
+bool PtyLine::writeAt(Clock::time_point when, const std::uint8_t *data, std::size_t size, const ReplyDelay &delay)
+{
+    const std::size_t burst = delay.burstBytes > 0 ? delay.burstBytes : size;
+    for (std::size_t from = 0, n = 0; from < size; from += burst, ++n) {
+        if (!waitUntil(when + delay.burstGap * static_cast<long>(n))
+            || !writeAll(data + from, std::min(burst, size - from)))
+            return false;
+    }
+    return true;
 }
 
 } // namespace sim

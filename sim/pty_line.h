@@ -6,6 +6,8 @@
 // Wire time: pseudo-terminals pass bytes at once whatever the baud rate. byteTime() reads the
 // baud rate that the program set on its end (tcgetattr on the master shows the slave's
 // settings), so that a simulator can hand its answers over when a real line would.
+#include "reply_delay.h"
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -37,6 +39,10 @@ public:
     // Waits until the time; false when stopped first.
     bool waitUntil(Clock::time_point when) const;
     bool writeAll(const std::uint8_t *data, std::size_t size);
+    // Waits until the time, then writes the bytes, in the bursts of `delay` when it has them
+    // (each burst at its own time from `when` on, so that one late wake-up delays no other);
+    // false when stopped first or the write failed.
+    bool writeAt(Clock::time_point when, const std::uint8_t *data, std::size_t size, const ReplyDelay &delay);
     // One byte's wire time (10 bits) at the baud rate set on the terminal.
     std::chrono::nanoseconds byteTime() const;
     // Closes both ends: the program's open descriptor sees the line gone.

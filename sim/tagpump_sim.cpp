@@ -52,8 +52,11 @@ int main(int argc, char **argv)
         "instrument.", "fault");
     const QCommandLineOption lateOption({"l", "late"}, "Delay of a late answer in milliseconds (default 1500).",
                                         "ms", "1500");
+    const QCommandLineOption delayOption("delay", "Answer every request this many milliseconds late, or a "
+                                         "random time in a range MIN-MAX (as a USB adapter or a slow "
+                                         "instrument does; default 0).", "ms", "0");
     parser.addOptions({instrumentOption, channelsOption, paceOption, turnaroundOption, echoOption, faultOption,
-                       lateOption});
+                       lateOption, delayOption});
     parser.process(app);
 
     bool ok = false;
@@ -72,6 +75,9 @@ int main(int argc, char **argv)
     const int late = parser.value(lateOption).toInt(&ok);
     if (!ok || late < 0)
         return fail("not a delay: " + parser.value(lateOption));
+    const auto delay = sim::parseReplyDelay(parser.value(delayOption).toStdString());
+    if (!delay)
+        return fail("not a delay: " + parser.value(delayOption));
     sim::LineFault fault = sim::LineFault::None;
     int every = 0;
     if (parser.isSet(faultOption)) {
@@ -93,6 +99,7 @@ int main(int argc, char **argv)
     simulator.setEcho(parser.isSet(echoOption));
     simulator.setLateDelay(std::chrono::milliseconds(late));
     simulator.setPeriodicFault(fault, every);
+    simulator.setReplyDelay(*delay);
 
     std::printf("%s\n", simulator.portPath().c_str());
     std::fflush(stdout);

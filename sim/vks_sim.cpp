@@ -30,8 +30,11 @@ int main(int argc, char **argv)
                                               "(default 0).", "bytes", "0");
     const QCommandLineOption noiseRateOption("noise-rate", "Share of the replies that get noise, 0 to 1 "
                                              "(default 1).", "rate", "1");
+    const QCommandLineOption delayOption("delay", "Answer every request this many milliseconds late, or a "
+                                         "random time in a range MIN-MAX (as a USB adapter or a slow "
+                                         "instrument does; default 0).", "ms", "0");
     parser.addOptions({addressOption, typeOption, paceOption, echoOption, noiseBeforeOption, noiseAfterOption,
-                       noiseRateOption});
+                       noiseRateOption, delayOption});
     parser.process(app);
 
     std::vector<std::uint8_t> addresses;
@@ -66,6 +69,11 @@ int main(int argc, char **argv)
         return 2;
     }
     noise.seed = static_cast<std::uint32_t>(QDateTime::currentMSecsSinceEpoch());
+    const auto delay = sim::parseReplyDelay(parser.value(delayOption).toStdString());
+    if (!delay) {
+        std::fprintf(stderr, "vks-sim: not a delay: %s\n", qPrintable(parser.value(delayOption)));
+        return 2;
+    }
 
     sim::InstrumentSim simulator(addresses);
     if (!simulator.isValid()) {
@@ -77,6 +85,7 @@ int main(int argc, char **argv)
     simulator.setPacing(parser.isSet(paceOption));
     simulator.setEcho(parser.isSet(echoOption));
     simulator.setNoise(noise);
+    simulator.setReplyDelay(*delay);
 
     std::printf("%s\n", simulator.portPath().c_str());
     std::fflush(stdout);

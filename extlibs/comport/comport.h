@@ -36,8 +36,11 @@
  *   time-out 1  transmit allowance: the request must be written within its wire time plus this
  *               (a port whose output is stuck fails here). Default 100.
  *   time-out 2  gap between the bytes of an answer: once the answer has begun, each next byte
- *               must arrive within one byte's wire time plus this after the previous one, else
- *               the answer counts as broken off. Default 10.
+ *               must arrive within one byte's wire time plus this plus COMPORT_BURST_ALLOWANCE_MS
+ *               after the previous one, else the answer counts as broken off. Default 10. The
+ *               burst allowance is there because a USB adapter passes received bytes on in
+ *               bursts, each when its latency timer runs out (16 ms by default): between two
+ *               bursts the program sees a pause that the line never had.
  *   time-out 3  answer time-out: the instrument's reaction. The first byte of the answer must
  *               arrive within the request's wire time plus this, counted from the end of
  *               TransmitCOMPOneByte. The driver gives each measuring point its own value in its
@@ -45,7 +48,8 @@
  *
  *   So a silent line costs the request's wire time plus time-out 3, and the longest possible
  *   wait for an answer is that plus COMPORT_TEXT_SIZE times (one byte's wire time plus
- *   time-out 2). An answer longer than the buffer fails with COMPORT_ERR_OVERFLOW at once.
+ *   time-out 2 plus the burst allowance). An answer that starts late, as long as it starts
+ *   within time-out 3, is kept; an answer that is complete returns at once. An answer longer than the buffer fails with COMPORT_ERR_OVERFLOW at once.
  *
  * ---------------------------------------------------------------------------------------------
  * A line that goes away: when a write or a wait finds the line gone (the device unplugged, the
@@ -81,6 +85,9 @@ extern "C" {
 
 /* Buffer size of every text the library reads or writes, terminator included. */
 #define COMPORT_TEXT_SIZE 255
+/* Added to time-out 2: how long a USB adapter may hold received bytes before it passes them on
+ * (its latency timer) and a busy PC may take to read them. */
+#define COMPORT_BURST_ALLOWANCE_MS 50
 
 /* Defaults of a new port object. */
 #define COMPORT_DEFAULT_PORT "COM1"

@@ -175,7 +175,7 @@ int PortObject::receive(std::string &answer)
     bool echoSeen = false;
 
     const auto firstDeadline = m_sentAt + wireTime(m_request.size(), m_config.baud) + milliseconds(m_config.timeOut3);
-    const auto gap = wireTime(1, m_config.baud) + milliseconds(m_config.timeOut2);
+    const auto gap = wireTime(1, m_config.baud) + milliseconds(m_config.timeOut2) + milliseconds(COMPORT_BURST_ALLOWANCE_MS);
     auto lastByte = m_sentAt;
     std::string line;
     bool begun = false;

@@ -90,10 +90,18 @@
  *
  * Time-out of one exchange, counted from the moment the request is written:
  *   wire time of the request + wire time of the longest reply the command can give (a text
- *   of 3 characters, 16 for command 1) + EX_TURNAROUND_MS (the instrument's turnaround)
- *   + wire time of EX_MARGIN_BYTES bytes (gaps between bytes, adapter latency),
- * a byte being 10 bits at the baud rate. Nothing else waits: a silent line costs one time-out
- * (an Identify at 9600 baud: 23 bytes' wire time + 100 ms = 124 ms).
+ *   of 3 characters, 16 for command 1) + wire time of EX_MARGIN_BYTES bytes (gaps between
+ *   bytes) + EX_REPLY_ALLOWANCE_MS,
+ * a byte being 10 bits at the baud rate. The allowance is the time a reply may come late and
+ * still count. It is generous on purpose: a USB serial adapter holds received bytes until its
+ * latency timer runs out (16 ms by default) and then delivers them in one burst, an instrument
+ * takes a few tens of milliseconds to answer, and a busy desktop may wake the reading thread
+ * late. A reply lost to a tight deadline fails the whole operation (one lost reply ends a
+ * 2049-exchange EEPROM copy), while the deadline costs nothing when the reply comes: an
+ * answered exchange returns as soon as its reply frame is complete. Only silence waits the
+ * whole time-out: a silent address in the device search costs its wire time and the
+ * allowance (an Identify at 9600 baud: 23 bytes' wire time + 100 ms = 124 ms).
+ * Nothing else waits; there are no fixed pauses.
  * On failure EX_Exchange leaves the empty text in the buffer.
  *
  * Device search (EX_SearchAvailableDevices): Identify for each address from first to last; an
@@ -136,7 +144,7 @@ extern "C" {
 /* Frame limits and time-out allowances (see the wire protocol above). */
 #define EX_FRAME_OVERHEAD 8
 #define EX_FRAME_MAX_TEXT 32
-#define EX_TURNAROUND_MS 100
+#define EX_REPLY_ALLOWANCE_MS 100
 #define EX_MARGIN_BYTES 4
 
 /* Buffer sizes the caller provides. */

@@ -161,6 +161,22 @@ private slots:
         QCOMPARE(poll(m_port, 1, 5).value, std::string("66.6"));
     }
 
+    // An answer that starts late, within time-out 3, and comes in the bursts of a USB adapter
+    // (a few bytes each time its 16 ms latency timer runs out, longer apart than time-out 2) is
+    // kept whole, poll after poll.
+    void lateAnswerInAdapterBurstsIsKept()
+    {
+        configure(m_sim->portPath(), 9600, 100, 10, 1000);
+        m_sim->setPacing(true);
+        m_sim->setValue(17, 2, "-1234.567");
+        m_sim->setReplyDelay({300ms, 600ms, 4, 16ms});
+        for (int i = 0; i < 4; ++i) {
+            const Poll p = poll(m_port, 17, 2);
+            QCOMPARE(p.portError, COMPORT_OK);
+            QCOMPARE(p.value, std::string("-1234.567"));
+        }
+    }
+
     void echoOfTheRequestIsSkipped()
     {
         m_sim->setEcho(true);

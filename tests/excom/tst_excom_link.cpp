@@ -32,6 +32,8 @@ private slots:
     void faults_data();
     void faults();
     void slowAnswerDoesNotSpoilTheNextCommand();
+    void lateRepliesAreKept_data();
+    void lateRepliesAreKept();
     void lineClosingMidOperation();
     void echoingAdapter();
     void noiseAroundReplies();
@@ -227,6 +229,30 @@ void TestExcomLink::slowAnswerDoesNotSpoilTheNextCommand()
     QCOMPARE(exchange(*link, 0, 3).code, EX_ERR_NO_ANSWER);   // the instrument read byte 6 all the same
     QTRY_COMPARE_WITH_TIMEOUT(sim->stats().replies, uint64_t(2), 5000);
     QCOMPARE(readByte(), int(sim->instrument(0).eeprom[7]));
+}
+
+void TestExcomLink::lateRepliesAreKept_data()
+{
+    QTest::addColumn<int>("delayMs");
+    QTest::addColumn<int>("burstBytes");
+    // An instrument that takes tens of milliseconds to answer.
+    QTest::newRow("40 ms late") << 40 << 0;
+    // A USB adapter that passes the reply on in bursts of 3 bytes, one every 16 ms.
+    QTest::newRow("adapter bursts") << 0 << 3;
+}
+
+// Replies that come well after their wire time are kept: every read brings its own byte.
+void TestExcomLink::lateRepliesAreKept()
+{
+    QFETCH(int, delayMs);
+    QFETCH(int, burstBytes);
+    const std::chrono::milliseconds delay(delayMs);
+    sim->setReplyDelay({delay, delay, std::size_t(burstBytes), std::chrono::milliseconds(16)});
+    QCOMPARE(exchange(*link, 0, 2, "500").code, EX_OK);
+    const auto eeprom = sim->instrument(0).eeprom;
+    for (int i = 0; i < 12; ++i)
+        QCOMPARE(readByte(), int(eeprom[size_t(500 + i)]));
+    QCOMPARE(exchange(*link, 0, 0).text, std::string("9"));
 }
 
 void TestExcomLink::lineClosingMidOperation()

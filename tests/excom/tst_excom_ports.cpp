@@ -6,6 +6,9 @@
 
 #include <QtTest>
 
+#include <algorithm>
+#include <cstring>
+
 #include <fcntl.h>
 #include <grp.h>
 #include <stdlib.h>
@@ -57,6 +60,7 @@ private slots:
     void comNamesThatNameNoPort();
     void extraPortsLeadTheList();
     void listIsStable();
+    void listOfExactlyTheBufferAndOneMore();
     void extractSplitsAtSemicolons();
     void resultTexts();
     void refusedAccessNamesDeviceAndGroup();
@@ -114,6 +118,58 @@ void TestExcomPorts::listIsStable()
     QStringList sorted = com;
     std::sort(sorted.begin(), sorted.end(), [](const QString &a, const QString &b) { return a.mid(3).toInt() < b.mid(3).toInt(); });
     QCOMPARE(com, sorted);
+}
+
+// Names that fill the list buffer exactly (terminator included) are all listed; one character
+// more leaves the last name out whole. Nothing is written past the buffer.
+void TestExcomPorts::listOfExactlyTheBufferAndOneMore()
+{
+    Pty pty;
+    QTemporaryDir dir;
+    QVERIFY(!pty.path.empty() && dir.isValid());
+    const std::string folder = QFile::encodeName(dir.path()).toStdString() + "/" + std::string(200, 'd');
+    QCOMPARE(::mkdir(folder.c_str(), 0700), 0);
+    // A link to the pseudo-terminal whose path is `length` characters long.
+    const auto linkOfLength = [&](int index, std::size_t length) {
+        std::string path = folder + "/" + std::to_string(index) + "-";
+        path += std::string(length - path.size(), 'x');
+        return ::symlink(pty.path.c_str(), path.c_str()) == 0 ? path : std::string();
+    };
+    for (const std::size_t extra : {std::size_t(0), std::size_t(1)}) {
+        std::vector<std::string> names;
+        for (int i = 0; i < 6; ++i)
+            names.push_back(linkOfLength(int(extra) * 10 + i, 250));
+        const std::size_t used = 6 * 250 + 5;   // with the separators
+        names.push_back(linkOfLength(int(extra) * 10 + 6, EX_PORT_LIST_SIZE - 1 - used - 1 + extra));
+        std::string env;
+        for (const auto &name : names) {
+            QVERIFY(!name.empty());
+            env += (env.empty() ? "" : ":") + name;
+        }
+        setenv("EX_COM_EXTRA_PORTS", env.c_str(), 1);
+
+        LinkHandle link;
+        std::vector<char> buffer(EX_PORT_LIST_SIZE + 16, '#');
+        char *text = buffer.data();
+        QCOMPARE(EX_SearchAvailableCOMPorts(link, 0, 0, &text), EX_OK);
+        QVERIFY(std::all_of(buffer.begin() + EX_PORT_LIST_SIZE, buffer.end(), [](char c) { return c == '#'; }));
+        const std::string list(buffer.data(), strnlen(buffer.data(), EX_PORT_LIST_SIZE));
+        QVERIFY(list.size() < EX_PORT_LIST_SIZE);
+        QStringList items;
+        EX_ExtractAvailableCOMPorts(list.c_str(), &items, [](void *out, const char *item) {
+            static_cast<QStringList *>(out)->append(QString::fromUtf8(item));
+        });
+        for (int i = 0; i < 6; ++i)
+            QCOMPARE(items.value(i), QString::fromStdString(names[size_t(i)]));
+        if (extra == 0) {
+            QCOMPARE(list.size(), std::size_t(EX_PORT_LIST_SIZE - 1));
+            QCOMPARE(items.value(6), QString::fromStdString(names[6]));
+        } else {
+            QVERIFY(!items.contains(QString::fromStdString(names[6])));
+            for (const QString &item : items)   // what else the machine lists comes whole
+                QVERIFY2(item.startsWith("COM") || QFile::exists(item), qPrintable(item));
+        }
+    }
 }
 
 void TestExcomPorts::extractSplitsAtSemicolons()

@@ -62,6 +62,8 @@ private slots:
     void longestReplyTextAndOneMore();
     void strayBytesBeforeTheReply_data();
     void strayBytesBeforeTheReply();
+    void whatCameByTheDeadline_data();
+    void whatCameByTheDeadline();
 
 private:
     // Reads one request of the given size from the master side, within a deadline.
@@ -241,6 +243,43 @@ void TestExcomWire::strayBytesBeforeTheReply()
     const Result r = pending.get();
     QCOMPARE(r.code, EX_OK);
     QCOMPARE(r.text, std::string("38"));
+}
+
+void TestExcomWire::whatCameByTheDeadline_data()
+{
+    QTest::addColumn<int>("cut");          // bytes of the reply sent; -1 none
+    QTest::addColumn<QByteArray>("noise");
+    QTest::addColumn<int>("code");
+    QTest::newRow("silence") << -1 << QByteArray() << EX_ERR_NO_ANSWER;
+    // A reply that began but never ended is a broken frame, however little of it came.
+    QTest::newRow("its marker only") << 1 << QByteArray() << EX_ERR_FRAME;
+    QTest::newRow("its header") << 6 << QByteArray() << EX_ERR_FRAME;
+    QTest::newRow("all but its CRC") << 8 << QByteArray() << EX_ERR_FRAME;
+    QTest::newRow("all but one byte") << 9 << QByteArray() << EX_ERR_FRAME;
+    // Bytes that are no frame at all.
+    QTest::newRow("noise") << -1 << QByteArray("\x00\x11\x7E", 3) << EX_ERR_FRAME;
+}
+
+// When the deadline passes, what came decides the code: nothing is "no answer", anything else
+// a broken frame.
+void TestExcomWire::whatCameByTheDeadline()
+{
+    QFETCH(int, cut);
+    QFETCH(QByteArray, noise);
+    QFETCH(int, code);
+    auto pending = start(3, 6, "");
+    const std::vector<uint8_t> request = readRequest(8);
+    QCOMPARE(request.size(), size_t(8));
+    std::vector<uint8_t> line(noise.begin(), noise.end());
+    if (cut >= 0) {
+        const auto reply = frame(0x5A, request[1], 9, 3, 6, "38");
+        line.insert(line.end(), reply.begin(), reply.begin() + cut);
+    }
+    if (!line.empty())
+        write(line);
+    const Result r = pending.get();
+    QCOMPARE(r.code, code);
+    QCOMPARE(r.text, std::string());
 }
 
 QTEST_GUILESS_MAIN(TestExcomWire)

@@ -86,7 +86,7 @@ public:
     }
     void Cleanup()
     {
-        QTRY_COMPARE(TExchange::Running(), 0);
+        SettleOrEnd([] { return TExchange::Running() == 0; }, 60000, "the end of the running operation");
         Script.reset();
         Window.reset();
         Line.reset();

@@ -36,6 +36,7 @@ TCOMExchange::TCOMExchange(QObject *parent) : QThread(parent)
 TCOMExchange *TCOMExchange::Start(QObject *parent)
 {
     auto *exchange = new TCOMExchange(parent);
+    PrgControl->RunActive = true;
     exchange->start();
     return exchange;
 }
@@ -103,8 +104,10 @@ void TCOMExchange::ExchangeTerminated()
     Q_ASSERT(done);
     Q_UNUSED(done);
     Running = false;
-    if (PrgControl)
+    if (PrgControl) {
+        PrgControl->RunActive = false;
         PrgControl->SetState(dsIdle);
+    }
     emit Ended();
     deleteLater();
 }

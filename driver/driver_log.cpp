@@ -142,14 +142,22 @@ bool TProgramControl::WriteLog(const QString &source, const QString &message)
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
         return fail(path);
+    const qint64 sizeBefore = file.size();
     QByteArray lines;
     if (created)
         lines += LineBytes(QStringLiteral("Файл создан ") + StampText(driverlog::Now()));
     lines += LineBytes(StampText(driverlog::Now()) + QLatin1Char('\t') + sourceText + QLatin1Char('\t') + messageText);
     const bool written = file.write(lines) == lines.size() && file.flush();
     file.close();
-    if (!written || file.error() != QFileDevice::NoError)
+    if (!written || file.error() != QFileDevice::NoError) {
+        // A write that stopped halfway (a full disk) leaves no half line for the next one to
+        // be glued to: the file goes back to what it held.
+        if (created)
+            QFile::remove(path);
+        else
+            QFile::resize(path, sizeBefore);
         return fail(path);
+    }
     failureReported = false;
     return true;
 }

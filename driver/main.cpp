@@ -3,6 +3,7 @@
 #include "setup/about/about_u.h"
 
 #include "platform/dde_names.h"
+#include "platform/end_signals.h"
 #include "platform/help.h"
 #include "platform/messages.h"
 #include "platform/translations.h"
@@ -34,6 +35,8 @@ int main(int argc, char *argv[])
             return 1;
         TAbout about(TAbout::DataDriver());
         mainWindow.SetAboutBox(&about);
+        // A logout, Ctrl-C or a closed terminal end the driver as "&Exit" does.
+        platform::HandleEndSignals([&mainWindow](int) { mainWindow.EndUnattended(); });
         mainWindow.show();
         result = QApplication::exec();
     }

@@ -204,6 +204,8 @@ void TMain::StartPolling()
     if (!PrgControl || PrgControl->GetState() != dsIdle || PrgControl->SensorCount() == 0)
         return;
     ui->Button1->setText(kStop);
+    // Not left to the polling thread's state change, which comes later: "&Setup" goes at once.
+    ui->Button2->setEnabled(ui->Button2->text() == kHide);
     Exchange = TCOMExchange::Start(this);
     connect(Exchange, &TCOMExchange::Ended, this, &TMain::ExchangeEnded);
 }
@@ -327,6 +329,46 @@ void TMain::ShowClock()
     Panels[0]->setText(LongTimeText(QTime::currentTime()));
 }
 
+// The window goes at once; the program ends when the run has ended.
+void TMain::EndAfterRun()
+{
+    hide();
+    TI->hide();
+    if (ClosePending)
+        return;
+    ClosePending = true;
+    if (ui->Button1->text() == kStop)
+        StopPolling();
+    QTimer::singleShot(StopDeadlineMs(), this, [this] {
+        if (ClosePending && Exchange && Exchange->isRunning()) {
+            PrgControl->SaveSettings();
+            std::quick_exit(EXIT_FAILURE);  // a poll that never returns: the controller stays in use
+        }
+    });
+}
+
+void TMain::EndUnattended()
+{
+    if (!Started || !PrgControl) {
+        emit Finished();
+        return;
+    }
+    PrgControl->Unattended = true;
+    // A dialog waiting for an answer gets none; its caller goes on as after Cancel. The end
+    // itself comes once those waits have returned.
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        if (auto *dialog = qobject_cast<QDialog *>(window); dialog && dialog->isVisible())
+            dialog->reject();
+    }
+    QTimer::singleShot(0, this, [this] {
+        CloseSetupWindowUnasked();
+        if (Exchange || ui->Button1->text() != kAction)
+            EndAfterRun();
+        else
+            close();
+    });
+}
+
 // ---------------------------------------------------------------------------------------------
 // Window events
 
@@ -370,18 +412,7 @@ void TMain::closeEvent(QCloseEvent *event)
             warn(this, QStringLiteral("Невозможно завершить работу.\nИдет обмен...."));
             return;
         }
-        // The window goes at once; the program ends when the run has ended.
-        hide();
-        TI->hide();
-        ClosePending = true;
-        if (ui->Button1->text() == kStop)
-            StopPolling();
-        QTimer::singleShot(StopDeadlineMs(), this, [this] {
-            if (ClosePending && Exchange && Exchange->isRunning()) {
-                PrgControl->SaveSettings();
-                std::quick_exit(EXIT_FAILURE);  // a poll that never returns: the controller stays in use
-            }
-        });
+        EndAfterRun();
         return;
     }
     if (Started && PrgControl)

@@ -52,6 +52,10 @@ public slots:
     void PM1_2Click();  // the About box, modal
     void PM1_3Click();  // help contents
     void PM1_4Click();  // close, by the closing rules
+    // The end asked for from outside (SIGTERM, SIGINT, SIGHUP): as "&Exit" with nobody to answer.
+    // Open dialogs are dismissed, the settings window closes dropping edits not applied, a run
+    // is stopped, and the program ends when it has ended, with the settings saved.
+    void EndUnattended();
 
 signals:
     // The window closed for good: the program ends.
@@ -67,6 +71,7 @@ private:
     void StartPolling();
     void StopPolling();
     void ExchangeEnded();
+    void EndAfterRun();
     void HideAppWindow();
     void ShowState(std::uint8_t state);
     void ShowHints(bool hints);

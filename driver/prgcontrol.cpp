@@ -12,6 +12,7 @@
 
 #include <QDir>
 #include <QLocale>
+#include <QMessageBox>
 #include <QMutexLocker>
 #include <QWidget>
 
@@ -186,4 +187,10 @@ QString TProgramControl::ErrorValueText() const
 QString TProgramControl::TopicName() const
 {
     return ServerConv ? ServerConv->name() : QString();
+}
+
+void TProgramControl::WarnAtLoad(const QString &text)
+{
+    WriteLog(QStringLiteral("Tagpump"), QString(text).replace(u'\n', u' '));
+    QMessageBox::warning(Owner, QStringLiteral("Warning"), text);
 }

@@ -73,7 +73,7 @@ public:
 
     // A new channel at the end of the sensor list, numbered after its place, named "Sensor<n>",
     // with the item prefix ObjectName, ServerConv and PortHandle; it publishes "0" at once.
-    // Window thread only, and not during a polling run.
+    // Window thread only, and not during a polling run (RunActive).
     TASCIIChannel *AddSensor();
     int SensorCount() const { return int(SensorList.size()); }
     TASCIIChannel *Sensor(int index) const;  // 0-based; null when out of range or empty
@@ -94,7 +94,13 @@ public:
     QString SettingsToString();
     bool SettingsFromString(const QString &text);
     bool ApplyPortConfig();
+    // Why comport refused the port setting held here (which key, and why), for the warning.
+    QString PortSettingRefusal() const;
+    // Frees every sensor; false, freeing nothing, during a polling run (RunActive).
     bool FreeSensors();
+    // A setting found at load that the driver cannot use as it stands: said once, as a line in
+    // the log and a warning box over the main window (window thread).
+    void WarnAtLoad(const QString &text);
     // ---- defined with the log (driver_log.cpp); called from both threads ----
     bool WriteLog(const QString &source, const QString &message);
 
@@ -129,6 +135,13 @@ public:
     platform::DdeClient *ManageConv = nullptr;            // "DdeCCManage"; owned by Owner
     QString ManageItem = QStringLiteral("DdeCIManage");   // the watched item's component name
 
+    // A polling run was started and has not ended yet (TCOMExchange::Start to its end handler):
+    // from the start on, the polling thread may read the sensor list. Window thread only.
+    bool RunActive = false;
+    // The program ends with nobody to answer (a signal): errors of the settings file go to
+    // standard error instead of a message box.
+    bool Unattended = false;
+
     std::uint8_t ActivePageNumber = 0;
     QString ObjectName = QStringLiteral("S");
     std::uint16_t SensorTimeInterval = 500;
@@ -162,5 +175,9 @@ public:
 extern TProgramControl *PrgControl;
 
 // Shows the settings window beside the main window, not modal (defined with the settings
-// window). Reached only while the driver is idle and was started with "/s".
+// window). Reached only while the driver is idle and was started with "/s"; refused from the
+// moment a run is asked for until it has ended.
 void OpenSetupWindow();
+// Closes the settings window when it is open, without its question: edits not applied are
+// dropped as by "No". For the end on a signal.
+void CloseSetupWindowUnasked();

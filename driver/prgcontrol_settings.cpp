@@ -22,6 +22,7 @@
 #include <QWidget>
 
 #include <cmath>
+#include <cstdio>
 #include <functional>
 
 namespace {
@@ -42,10 +43,14 @@ QString SensorKey(int n)
     return QStringLiteral("Sensor") + QString::number(n);
 }
 
-// The file's messages go to the user as the error boxes of the window thread.
-void ShowError(QWidget *owner, const QString &text)
+// The file's messages go to the user as the error boxes of the window thread, or to standard
+// error when nobody is there to answer a box.
+void ShowError(const TProgramControl &control, const QString &text)
 {
-    QMessageBox::critical(owner, QStringLiteral("Tagpump"), text);
+    if (control.Unattended)
+        std::fprintf(stderr, "tagpump: %s\n", qPrintable(text));
+    else
+        QMessageBox::critical(control.Owner, QStringLiteral("Tagpump"), text);
 }
 
 // One field of the settings string: its text, and how a text is put back into it. A setter
@@ -192,8 +197,30 @@ bool TProgramControl::ApplyPortConfig()
     return SetCOMCfg(PortHandle, platform::toCp1251(PortName).constData(), BaudR, TimeOut1, TimeOut2, TimeOut3);
 }
 
+QString TProgramControl::PortSettingRefusal() const
+{
+    QStringList rates;
+    bool rateOffered = false;
+    for (const std::uint16_t *rate = GetCOMBaudRates(); *rate != 0; ++rate) {
+        rates.append(QString::number(*rate));
+        rateOffered = rateOffered || *rate == BaudR;
+    }
+    QString reason;
+    if (PortName.isEmpty())
+        reason = QStringLiteral("имя порта COMN не задано");
+    else if (!rateOffered)
+        reason = QStringLiteral("скорость BaudR=%1 не поддерживается (допустимы %2)").arg(BaudR).arg(rates.join(u", "));
+    else
+        reason = QStringLiteral("COMN=\"%1\" не может быть именем порта").arg(PortName);
+    return QStringLiteral("Настройка COM-порта не принята: %1.\n"
+                          "Порт не открывается, и каждый опрос завершается ошибкой, пока настройка не исправлена.")
+        .arg(reason);
+}
+
 bool TProgramControl::FreeSensors()
 {
+    if (RunActive)
+        return false;  // the polling thread reads the list
     for (const TSensorEntry &entry : std::as_const(SensorList))
         delete entry.Channel;
     SensorList.clear();
@@ -240,7 +267,8 @@ bool TProgramControl::LoadSettings()
     TimeOut2 = std::uint16_t(ini.readInteger(PortSection, QStringLiteral("TimeOut2"), 10));
     TimeOut3 = std::uint16_t(ini.readInteger(PortSection, QStringLiteral("TimeOut3"), 1000));
 
-    ApplyPortConfig();
+    if (!ApplyPortConfig())
+        WarnAtLoad(PortSettingRefusal());
     FreeSensors();
 
     // Only the number of keys counts, not their names: the sensors are numbered from 1.
@@ -300,7 +328,7 @@ bool TProgramControl::SaveSettings()
         }
         ini.commit();
     } catch (const platform::ProfileWriteError &e) {
-        ShowError(Owner, e.text());
+        ShowError(*this, e.text());
         return false;
     }
     if (SensorList.isEmpty())
@@ -312,7 +340,7 @@ bool TProgramControl::SaveSettings()
         if (folder.size() > 1 && folder.endsWith(u'/'))
             folder.chop(1);
         if (!platform::setAutorunEntry(AutorunId, AutorunName, WorkingDir + QStringLiteral("tagpump"), folder)) {
-            ShowError(Owner, QStringLiteral("Failed to set data for '%1'").arg(AutorunName));
+            ShowError(*this, QStringLiteral("Failed to set data for '%1'").arg(AutorunName));
             return false;
         }
     } else {

@@ -2,6 +2,8 @@
 #include "priority.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <string>
 
 #include <cerrno>
 #include <pthread.h>
@@ -11,6 +13,23 @@
 namespace {
 
 constexpr int kRealTimePriority = 50;  // middle of the SCHED_FIFO range: above the desktop's own
+
+// Sets the nice value of every thread of the process. A thread that ended meanwhile is no
+// failure; true when every other thread took the value.
+bool SetNiceOfAllThreads(int nice)
+{
+    std::error_code error;
+    std::filesystem::directory_iterator tasks("/proc/self/task", error);
+    if (error)
+        return setpriority(PRIO_PROCESS, 0, nice) == 0;
+    bool all = true;
+    for (const auto &task : tasks) {
+        const id_t thread = id_t(std::stoul(task.path().filename().string()));
+        if (setpriority(PRIO_PROCESS, thread, nice) != 0 && errno != ESRCH)
+            all = false;
+    }
+    return all;
+}
 
 } // namespace
 
@@ -23,20 +42,20 @@ std::uint32_t GetPriorityClass()
 
 bool SetPriorityClass(std::uint32_t priorityClass)
 {
-    return setpriority(PRIO_PROCESS, 0, int(priorityClass) - 20) == 0;
+    return SetNiceOfAllThreads(int(priorityClass) - 20);
 }
 
 bool RaiseProcessPriority()
 {
     const std::uint32_t before = GetPriorityClass();
-    if (setpriority(PRIO_PROCESS, 0, -20) == 0)
+    if (SetNiceOfAllThreads(-20))
         return true;
     // RLIMIT_NICE allows nice values down to 20 - limit.
     rlimit limit {};
     if (getrlimit(RLIMIT_NICE, &limit) != 0 || limit.rlim_cur == 0)
         return false;
     const int lowest = std::max(-20, 20 - int(std::min<rlim_t>(limit.rlim_cur, 40)));
-    return lowest < int(before) - 20 && setpriority(PRIO_PROCESS, 0, lowest) == 0;
+    return lowest < int(before) - 20 && SetNiceOfAllThreads(lowest);
 }
 
 bool SetThreadTimeCritical()

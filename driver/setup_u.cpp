@@ -79,11 +79,28 @@ void OpenSetupWindow()
 {
     if (!PrgControl)
         return;
+    if (SetupWindow && SetupWindow->isVisible()) {
+        SetupWindow->raise();
+        SetupWindow->activateWindow();
+        return;
+    }
+    // From the moment a run is asked for until it has ended the polling thread reads the
+    // settings and the sensors, which the window would change.
+    if (PrgControl->RunActive || PrgControl->GetState() != dsIdle)
+        return;
     if (!SetupWindow)
         SetupWindow = new TSetup(PrgControl, PrgControl->Owner);
     SetupWindow->show();
     SetupWindow->raise();
     SetupWindow->activateWindow();
+}
+
+void CloseSetupWindowUnasked()
+{
+    if (!SetupWindow || !SetupWindow->isVisible())
+        return;
+    SetupWindow->DropEdits();
+    SetupWindow->close();
 }
 
 TSetup::TSetup(TProgramControl *control, QWidget *mainWindow)
@@ -188,6 +205,14 @@ void TSetup::closeEvent(QCloseEvent *event)
     }
     FControl->SetState(dsIdle);
     event->accept();
+}
+
+void TSetup::DropEdits()
+{
+    if (!Modified)
+        return;
+    RestoreSettingsSnapshot();
+    Modified = false;
 }
 
 void TSetup::Button1Click()
@@ -372,6 +397,8 @@ QString TSetup::CheckValues() const
 bool TSetup::ApplySettings()
 {
     // Everything is checked first: a refused value changes nothing, not even the sensor list.
+    if (FControl->RunActive)
+        return false;  // never reached: the window does not open during a run
     const QString problem = CheckValues();
     if (!problem.isEmpty()) {
         QMessageBox::warning(this, QStringLiteral("Tagpump Setup"), problem);
@@ -415,6 +442,8 @@ bool TSetup::ApplySettings()
     }
     c.ConnectManagement();
     c.WriteLog(QStringLiteral("Tagpump"), QStringLiteral("Settings changed"));
+    // Written at once: a lost display or a crash ends the program without its closing save.
+    c.SaveSettings();
     return true;
 }
 

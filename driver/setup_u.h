@@ -1,7 +1,8 @@
 #pragma once
 // TSetup, the driver's settings window ("Tagpump Setup"): three pages of settings and the
 // sensor grid, applied to the running driver by "&Ok" or by Yes in the close question, and put
-// back as they were by No. It never writes the settings file; the program's end does.
+// back as they were by No. What is applied is written to the settings file at once (the
+// program's end writes it again).
 //
 // The window lives beside the main window (its left edge at the main window's right edge, the
 // tops level) and follows it when the main window moves or changes size. While it is shown the
@@ -27,6 +28,9 @@ public:
     ~TSetup() override;
 
     bool Modified = false;
+    // Puts the settings back as the window found them when anything was edited, as "No" in the
+    // close question does.
+    void DropEdits();
     QStringList SettingsSnapshot;  // the settings' field texts when the window was shown
 
 protected:

@@ -52,8 +52,8 @@ QString servicePath(const QString &service, const QString &suffix)
 QString ddeServiceName(const QString &programPath)
 {
     const QString file = programPath.mid(fileNameStart(programPath));
-    const qsizetype dot = file.indexOf(u'.');
-    return dot < 0 ? file : file.left(dot);
+    const qsizetype dot = file.lastIndexOf(u'.');
+    return dot <= 0 ? file : file.left(dot);
 }
 
 QString ddeProgramToStart(const QString &programPath)

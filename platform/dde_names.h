@@ -4,8 +4,8 @@
 
 namespace platform {
 
-// The service name of a program: its file name up to the first "." ("tagpump" for
-// "/opt/drv/tagpump.bin" or "C:\Drv\tagpump.exe"). Both "/" and "\" separate folders, so that
+// The service name of a program: its file name less its extension, the text from the last "."
+// ("tagpump" for "/opt/drv/tagpump.bin" or "C:\Drv\tagpump.exe", "my.ctl" for "my.ctl.exe"). Both "/" and "\" separate folders, so that
 // paths stored by the Windows programs keep naming the same service.
 QString ddeServiceName(const QString &programPath);
 

@@ -2,6 +2,7 @@
 #include "about/about_u.h"
 #include "global_u.h"
 #include "main_u.h"
+#include "platform/end_signals.h"
 #include "platform/help.h"
 #include "platform/messages.h"
 
@@ -27,6 +28,8 @@ int main(int argc, char *argv[])
         // Made once after the main window; "О программе..." shows it.
         TAbout about(TAbout::SetupProgram(&mainWindow), &mainWindow);
         about.OpenFrom(mainWindow.findChild<QAction *>(QStringLiteral("M9N9")));
+        // A logout, Ctrl-C or a closed terminal end the program as "Выход" does.
+        platform::HandleEndSignals([&mainWindow](int signal) { mainWindow.EndUnattended(signal); });
         mainWindow.show();
         result = QApplication::exec();
     }

@@ -6,6 +6,7 @@
 #include "global_u.h"
 #include "indicator_pictures.h"
 #include "loop_control.h"
+#include "platform/end_signals.h"
 #include "platform/help.h"
 #include "platform/profile.h"
 #include "prgctrl_u.h"
@@ -15,16 +16,19 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QKeyEvent>
 #include <QLocale>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QTime>
+#include <QTimer>
 
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <cstdio>
 
 namespace {
 
@@ -320,8 +324,43 @@ void TfMain::closeEvent(QCloseEvent *event)
         event->ignore();
 }
 
+void TfMain::EndUnattended(int signal)
+{
+    if (FEndSignal != 0)
+        return;  // already on its way
+    FEndSignal = signal;
+    RequestLoopStop();
+    // Until the last operation has ended, whatever asks gets no answer (as Cancel or Escape).
+    auto *watch = new QTimer(this);
+    connect(watch, &QTimer::timeout, this, [this, watch] {
+        for (QWidget *window : QApplication::topLevelWidgets()) {
+            if (auto *dialog = qobject_cast<QDialog *>(window); dialog && dialog->isVisible())
+                dialog->reject();
+        }
+        if (ProgramControl->ExchangeState() == Exchanging || TExchange::Running() > 0)
+            return;
+        watch->stop();
+        if (close())
+            QCoreApplication::quit();
+    });
+    watch->start(20);
+}
+
 bool TfMain::FormClose()
 {
+    if (FEndSignal != 0) {
+        if (ProjectControl->State() == psModified)
+            std::fprintf(stderr,
+                         "vks74xx: ended by %s: the changes to the project \"%s\" are not saved; the file stays as "
+                         "last saved\n",
+                         platform::EndSignalName(FEndSignal), qPrintable(ProgramControl->ProjectFileName()));
+        try {
+            ProgramControl->SaveProgramSettings(ProgramControl->SettingsFileName());
+        } catch (const platform::ProfileWriteError &e) {
+            std::fprintf(stderr, "vks74xx: %s\n", qPrintable(e.text()));
+        }
+        return true;
+    }
     // A started operation counts from its first step: before it takes the link it may still be
     // asking its question or taking the form, and the window must outlive that too.
     if (ProgramControl->ExchangeState() == Exchanging || TExchange::Running() > 0) {

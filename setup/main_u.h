@@ -80,6 +80,12 @@ public:
     // A press on a relay cell: its next mode, and the usage column brought up to date.
     void MyMouseDown(QObject *sender);
 
+    // The end asked for from outside (SIGTERM, SIGINT, SIGHUP), with nobody to answer: as
+    // "Выход", but a running loop is stopped and the program waits for its operations instead
+    // of refusing, open dialogs are dismissed, and a modified project is not saved (its file
+    // stays as last saved), which standard error says. The program settings are saved.
+    void EndUnattended(int signal);
+
     // The link group's port and baud texts as the window showed them last; any thread.
     QString LinkPortText() const;
     QString LinkBaudText() const;
@@ -94,6 +100,7 @@ private:
     void SB0MouseDown(const QPoint &pos, Qt::KeyboardModifiers modifiers);
     void SB0DblClick();
     bool FormClose();
+    int FEndSignal = 0;  // the signal that ends the program unattended, 0 for none
     void FormKeyDown(QKeyEvent *event, bool &handled);
     bool ToggleClick(QAbstractButton *button);
     void StartOperation(const std::function<void()> &action);

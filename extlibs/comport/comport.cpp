@@ -59,6 +59,11 @@ bool SetCOMCfg(uint32_t handle, const char *port, uint16_t baud, uint16_t timeOu
     return object->setConfig({port, baud, timeOut1, timeOut2, timeOut3}) == COMPORT_OK;
 }
 
+const uint16_t *GetCOMBaudRates(void)
+{
+    return comport::kBaudRates;
+}
+
 bool GetCOMCfg(uint32_t handle, char **port, uint16_t *baud, uint16_t *timeOut1, uint16_t *timeOut2,
                uint16_t *timeOut3)
 {

@@ -15,7 +15,7 @@
  * Port names and opening: as in ex_com.h ("COM1" is /dev/ttyS0, a name beginning with "/" is a
  * device path used as it stands, other names are looked up under /dev). The port is opened for
  * exclusive use, raw 8N1 without flow control at the configured baud rate (300, 600, 1200, 2400,
- * 4800, 9600 or 19200). The serial layer is the one ex_com uses.
+ * 4800, 9600, 19200, 38400 or 57600: GetCOMBaudRates). The serial layer is the one ex_com uses.
  *
  * ---------------------------------------------------------------------------------------------
  * An exchange: TransmitCOMPOneByte writes the request, ReciveCOMPOneByte collects the answer.
@@ -101,11 +101,17 @@ extern "C" {
 uint32_t CreateCOM(uint32_t owner);
 
 /* Stores port name, baud rate and time-outs. An open port takes them at once (a new name closes
- * it and opens the new one). False, with the settings unchanged, for a name that cannot name a
- * port or does not fit the buffer, or a baud rate the serial layer does not offer; false too
- * when an open port cannot take the new settings (it is then closed). */
+ * it and opens the new one). False for a name that cannot name a port (an empty one too) or does
+ * not fit the buffer, or a baud rate the serial layer does not offer: the port object then has no
+ * port at all, not the one set before. It is closed, and every open (OpenCOM, the reopen of
+ * TransmitCOMPOneByte) fails with COMPORT_ERR_ARGUMENT until a setting is taken; GetCOMCfg gives
+ * the refused setting back as it came. False too when an open port cannot take the new settings
+ * (it is then closed). */
 bool SetCOMCfg(uint32_t handle, const char *port, uint16_t baud, uint16_t timeOut1, uint16_t timeOut2,
                uint16_t timeOut3);
+
+/* The baud rates that SetCOMCfg takes, ascending, ended by 0. */
+const uint16_t *GetCOMBaudRates(void);
 
 /* The stored settings: the port name into *port, the numbers into the rest. */
 bool GetCOMCfg(uint32_t handle, char **port, uint16_t *baud, uint16_t *timeOut1, uint16_t *timeOut2,

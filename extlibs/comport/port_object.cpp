@@ -73,6 +73,8 @@ int PortObject::report(int result)
 
 int PortObject::openLine()
 {
+    if (m_refused)
+        return COMPORT_ERR_ARGUMENT;
     const int rc = fromSerial(m_port.open(excom::portPath(m_config.name), m_config.baud));
     if (rc == COMPORT_ERR_ACCESS)
         rememberAccessRefusal(m_port.failureText());
@@ -90,10 +92,16 @@ int PortObject::lineLost()
 int PortObject::setConfig(const PortConfig &config)
 {
     std::lock_guard lock(m_mutex);
-    if (const int rc = validateConfig(config); rc != COMPORT_OK)
-        return report(rc);
     const PortConfig old = m_config;
     m_config = config;
+    m_refused = false;
+    if (const int rc = validateConfig(config); rc != COMPORT_OK) {
+        // No port rather than the one set before: requests never go to another device.
+        m_refused = true;
+        m_port.close();
+        m_awaiting = false;
+        return report(rc);
+    }
     if (!m_port.isOpen())
         return report(COMPORT_OK);
     if (config.name != old.name) {

@@ -26,6 +26,9 @@ struct PortConfig {
     bool operator==(const PortConfig &) const = default;
 };
 
+// The baud rates a port object takes, ascending, ended by 0 (GetCOMBaudRates).
+inline constexpr std::uint16_t kBaudRates[] = {300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 0};
+
 // A COMPORT_ result code for the settings, COMPORT_OK when the serial layer can take them.
 int validateConfig(const PortConfig &config);
 
@@ -54,6 +57,8 @@ private:
     mutable std::mutex m_mutex;
     excom::SerialPort m_port;
     PortConfig m_config;
+    // The last setting was refused: there is no port to open until one is taken.
+    bool m_refused = false;
     // Opened by the caller and not closed since; the line itself may be down (then the next
     // transmit opens it again).
     bool m_wanted = false;

@@ -11,12 +11,6 @@
 
 namespace comport {
 
-namespace {
-
-constexpr int kBaudRates[] = {300, 600, 1200, 2400, 4800, 9600, 19200};
-
-} // namespace
-
 SettingsDialog::SettingsDialog(const PortConfig &config, QWidget *parent) : QDialog(parent)
 {
     setObjectName("COMPortSettings");
@@ -36,8 +30,8 @@ SettingsDialog::SettingsDialog(const PortConfig &config, QWidget *parent) : QDia
 
     m_baud = new QComboBox(this);
     m_baud->setObjectName("BaudBox");
-    for (const int rate : kBaudRates)
-        m_baud->addItem(QString::number(rate), rate);
+    for (const std::uint16_t *rate = kBaudRates; *rate != 0; ++rate)
+        m_baud->addItem(QString::number(*rate), int(*rate));
     m_baud->setCurrentIndex(std::max(0, m_baud->findData(config.baud)));
 
     const char *const labels[3] = {"Transmit allowance, ms:", "Gap between bytes, ms:", "Answer time-out, ms:"};

@@ -14,6 +14,7 @@ namespace excom {
 
 namespace {
 
+constexpr int kHighestLinkBaud = 19200;  // the instruments' fastest; the serial layer offers more
 constexpr int kStopped = 1;           // internal: a stoppable exchange was stopped
 constexpr std::uint8_t kIdentify = 0;
 constexpr std::uint8_t kReadValue = 1;
@@ -62,7 +63,7 @@ Link::~Link()
 int Link::setBaudRate(int baud)
 {
     std::lock_guard lock(m_mutex);
-    if (!validBaud(baud))
+    if (baud > kHighestLinkBaud || !validBaud(baud))
         return EX_ERR_ARGUMENT;
     m_baud = baud;
     return m_port.setBaud(baud);

@@ -31,6 +31,8 @@ speed_t speedOf(int baud)
     case 4800: return B4800;
     case 9600: return B9600;
     case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
     default: return B0;
     }
 }

@@ -15,7 +15,7 @@ using Clock = std::chrono::steady_clock;
 // name a port.
 std::string portPath(const std::string &name);
 
-// True for the baud rates the library accepts (300 to 19200).
+// True for the baud rates the serial layer offers (300 to 57600).
 bool validBaud(int baud);
 
 // The name of the group that owns the device (its number when the group has no name); empty

@@ -20,6 +20,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -111,15 +112,16 @@ private slots:
         QCOMPARE(set.t1, uint16_t(11));
         QCOMPARE(set.t2, uint16_t(22));
         QCOMPARE(set.t3, uint16_t(33));
-        // Refused settings leave the stored ones as they were.
+        // Refused settings come back as they were given, and leave no port to open.
         QVERIFY(!SetCOMCfg(port, "ttyUSB3", 1234, 1, 2, 3));
         QCOMPARE(GetCOMLastError(port), COMPORT_ERR_ARGUMENT);
+        QCOMPARE(configOf(port).baud, uint16_t(1234));
+        QCOMPARE(configOf(port).t2, uint16_t(2));
         QVERIFY(!SetCOMCfg(port, "", 9600, 1, 2, 3));
         QVERIFY(!SetCOMCfg(port, "../etc/passwd", 9600, 1, 2, 3));
+        QCOMPARE(configOf(port).port, std::string("../etc/passwd"));
         QVERIFY(!SetCOMCfg(port, std::string(COMPORT_TEXT_SIZE, 'x').c_str(), 9600, 1, 2, 3));
         QVERIFY(!SetCOMCfg(port, nullptr, 9600, 1, 2, 3));
-        QCOMPARE(configOf(port).t2, uint16_t(22));
-        QCOMPARE(configOf(port).baud, uint16_t(4800));
         // Another handle is another object; an unknown one fails everywhere.
         QCOMPARE(configOf(CreateCOM(0)).port, std::string("COM1"));
         QVERIFY(!SetCOMCfg(0xFFFFFF, "COM1", 9600, 1, 2, 3));
@@ -194,6 +196,53 @@ private slots:
         QCOMPARE(receive(port, ok), std::string(COMPORT_TEXT_SIZE - 1, 'z'));
         QVERIFY(ok);
         CloseCOM(port);
+    }
+
+    // A refused setting after a good one: the port that was set before is not opened, and
+    // requests go nowhere until a setting is taken again.
+    void refusedSettingLeavesNoPort()
+    {
+        FarEnd line;
+        const uint32_t port = CreateCOM(0);
+        QVERIFY(SetCOMCfg(port, line.path().c_str(), 9600, 100, 10, 100));
+        QVERIFY(OpenCOM(port));
+        for (const uint16_t baud : {uint16_t(1234), uint16_t(65531)}) {
+            QVERIFY(!SetCOMCfg(port, line.path().c_str(), baud, 100, 10, 100));
+            QVERIFY(!TransmitCOMPOneByte(port, "$1M1\r"));
+            QCOMPARE(GetCOMLastError(port), COMPORT_ERR_ARGUMENT);
+        }
+        QVERIFY(CloseCOM(port));
+        QVERIFY(!OpenCOM(port));
+        QCOMPARE(GetCOMLastError(port), COMPORT_ERR_ARGUMENT);
+        QVERIFY(!SetCOMCfg(port, "", 9600, 100, 10, 100));
+        QVERIFY(!OpenCOM(port));
+
+        // Taken again: the port opens and carries the request.
+        QVERIFY(SetCOMCfg(port, line.path().c_str(), 9600, 100, 10, 100));
+        QVERIFY(TransmitCOMPOneByte(port, "$1M1\r"));
+        QCOMPARE(line.take(5), std::string("$1M1\r"));
+        QVERIFY(CloseCOM(port));
+    }
+
+    // Every standard rate up to 57600 is taken and reaches the line.
+    void everyStandardRate()
+    {
+        FarEnd line;
+        const uint32_t port = CreateCOM(0);
+        const std::vector<int> expected{300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600};
+        std::vector<int> rates;
+        for (const uint16_t *rate = GetCOMBaudRates(); *rate != 0; ++rate)
+            rates.push_back(*rate);
+        QCOMPARE(rates, expected);
+        const speed_t speeds[] = {B300, B600, B1200, B2400, B4800, B9600, B19200, B38400, B57600};
+        for (std::size_t i = 0; i < rates.size(); ++i) {
+            QVERIFY2(SetCOMCfg(port, line.path().c_str(), uint16_t(rates[i]), 100, 10, 100),
+                     qPrintable(QString::number(rates[i])));
+            QVERIFY(OpenCOM(port));
+            QCOMPARE(line.speed(), speeds[i]);
+            QVERIFY(CloseCOM(port));
+        }
+        QVERIFY(!SetCOMCfg(port, line.path().c_str(), 14400, 100, 10, 100));
     }
 
     void settingsDialog()

@@ -382,7 +382,9 @@ private slots:
     void serviceNamesFromProgramPaths()
     {
         QCOMPARE(ddeServiceName("C:\\Drv\\tagpump.exe"), QString("tagpump"));
-        QCOMPARE(ddeServiceName("/opt/ctl/ctl.v2.bin"), QString("ctl"));
+        QCOMPARE(ddeServiceName("/opt/ctl/ctl.v2.bin"), QString("ctl.v2"));
+        QCOMPARE(ddeServiceName("/opt/ctl/my.ctl.exe"), QString("my.ctl"));  // only the last extension goes
+        QCOMPARE(ddeServiceName("/opt/ctl.d/ctl"), QString("ctl"));
         QCOMPARE(ddeServiceName("ctl"), QString("ctl"));
         QCOMPARE(ddeProgramToStart("/no/such/ctl.exe"), QString("/no/such/ctl.exe"));
     }

@@ -9,6 +9,8 @@
 #include <QTest>
 
 #include <atomic>
+#include <csignal>
+#include <sys/resource.h>
 #include <thread>
 
 class TestDriverLog : public QObject {
@@ -103,6 +105,33 @@ private slots:
         control().LogFileDIR = dir->path() + QStringLiteral("/Logs2");
         QVERIFY(!control().WriteLog(QStringLiteral("Point1"), QStringLiteral("lost")));
         QCOMPARE(reports.size(), 2);
+    }
+
+    // A write that stops halfway (the file may grow by a few bytes only, as on a disk about to
+    // fill) takes its part back: the next line starts on a line of its own.
+    void halfWrittenLineIsTakenBack()
+    {
+        control().Logging = true;
+        control().LogFileDIR = dir->path() + QStringLiteral("/Logs");
+        QVERIFY(control().WriteLog(QStringLiteral("Point1"), QStringLiteral("first")));
+        const QString file = dir->path() + QStringLiteral("/Logs/12-8-26.log");
+        const QByteArray before = fileBytes(file);
+
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit saved {};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        rlimit tight = saved;
+        tight.rlim_cur = rlim_t(before.size() + 10);
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &tight), 0);
+        const bool written = control().WriteLog(QStringLiteral("Point1"), QStringLiteral("cut off"));
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+        QVERIFY(!written);
+        QCOMPARE(reports.size(), 1);
+        QCOMPARE(fileBytes(file), before);
+
+        QVERIFY(control().WriteLog(QStringLiteral("Point1"), QStringLiteral("second")));
+        QCOMPARE(fileBytes(file), before + "12/8/26 9:05:03 AM\tPoint1\tsecond\r");
     }
 
     // The polling thread and the window thread log at the same moment: every line arrives whole.

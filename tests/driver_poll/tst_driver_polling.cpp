@@ -9,6 +9,11 @@
 #include <QFileInfo>
 #include <QtTest>
 
+#include <cerrno>
+#include <sched.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
@@ -24,6 +29,21 @@ int openDescriptors(const std::string &device)
             ++count;
     }
     return count;
+}
+
+int niceOf(pid_t thread)
+{
+    errno = 0;
+    const int nice = getpriority(PRIO_PROCESS, id_t(thread));
+    return errno == 0 ? nice : 1000;
+}
+
+std::vector<pid_t> threadsOfThisProcess()
+{
+    std::vector<pid_t> threads;
+    for (const QString &task : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        threads.push_back(pid_t(task.toInt()));
+    return threads;
 }
 
 long long msBetween(const Reading &a, const Reading &b)
@@ -164,6 +184,33 @@ private slots:
         QCOMPARE(openDescriptors(f->sim.portPath()), simulatorOwn);
         stopAndWait();
         QCOMPARE(f->sim.log().size(), size_t(1));
+    }
+
+    // A run raises every thread of the process, the window thread among them, and gives each
+    // back exactly the nice value and scheduling class that the driver found at its start.
+    void priorityRaisedForEveryThreadAndGivenBack()
+    {
+        f.reset();
+        const pid_t windowThread = gettid();
+        constexpr int found = 3;  // not the default, so that a restore to "normal" shows
+        QCOMPARE(setpriority(PRIO_PROCESS, id_t(windowThread), found), 0);
+        f = std::make_unique<DriverFixture>();  // the controller takes the priority it finds
+        f->setSensors({{1, 1, 1}});
+        f->control->SensorCircleInterval = 60000;
+        start();
+        QTRY_COMPARE_WITH_TIMEOUT(numbers(), std::vector<std::uint16_t>{1}, 5000);
+        if (geteuid() == 0)  // a raise needs the right to it; root has it
+            QCOMPARE(niceOf(windowThread), -20);
+        stopAndWait();
+
+        for (const pid_t thread : threadsOfThisProcess())
+            QCOMPARE(niceOf(thread), found);
+        QCOMPARE(sched_getscheduler(windowThread), SCHED_OTHER);
+        sched_param param {};
+        QCOMPARE(sched_getparam(windowThread, &param), 0);
+        QCOMPARE(param.sched_priority, 0);
+        if (geteuid() == 0)
+            setpriority(PRIO_PROCESS, id_t(windowThread), 0);
     }
 };
 

@@ -18,6 +18,7 @@
 #include <QList>
 #include <QMutex>
 #include <QObject>
+#include <QPoint>
 #include <QPointer>
 #include <QString>
 
@@ -166,6 +167,15 @@ public:
     std::uint16_t TimeOut1 = 100;
     std::uint16_t TimeOut2 = 10;
     std::uint16_t TimeOut3 = 1000;
+
+    // The sensor numbers are 16 bits wide: a load makes at most this many sensors.
+    static constexpr int MaxSensors = 65535;
+    // The window's position as the settings file held it, and where the load put the window
+    // instead when that lay off every screen; the file keeps the stored one until the window moves.
+    struct {
+        QPoint stored, placed;
+        bool offScreen = false;
+    } KeptPosition;
 
     // Serialises WriteLog between the window thread and the polling thread.
     QMutex LogLock;

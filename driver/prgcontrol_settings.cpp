@@ -14,11 +14,15 @@
 #include "extlibs/comport/comport.h"
 #include "platform/autorun.h"
 #include "platform/codepage.h"
+#include "platform/dde_names.h"
 #include "platform/dde_server.h"
 #include "platform/profile.h"
 
+#include <QCoreApplication>
+#include <QGuiApplication>
 #include <QLocale>
 #include <QMessageBox>
+#include <QScreen>
 #include <QWidget>
 
 #include <cmath>
@@ -132,6 +136,45 @@ const std::array<SettingsField, SettingsFieldCount> &Fields()
     return fields;
 }
 
+// A refused DDE name as a warning says it: control characters shown as "?", and a long name by
+// its start.
+QString RefusedDdeNameText(const QString &what, const QString &refused, const QString &served)
+{
+    QString shown = refused.left(60);
+    for (QChar &c : shown) {
+        if (c.category() == QChar::Other_Control)
+            c = u'?';
+    }
+    if (refused.size() > shown.size())
+        shown += QStringLiteral("...");
+    return QStringLiteral("%1 \"%2\" (%3 симв.) недопустим для DDE; используется \"%4\".")
+        .arg(what, shown).arg(refused.size()).arg(served);
+}
+
+// Where the main window goes for a stored position: there when some screen shows its top strip
+// (where it is grabbed and moved) at least partly, else the nearest place on the primary screen
+// where it lies whole. Computed in 64 bits: a stored edge may be any 32-bit number.
+QPoint VisibleWindowPosition(QPoint stored, QSize size)
+{
+    const qint64 left = stored.x(), top = stored.y();
+    const qint64 width = std::max(size.width(), 1), strip = std::min(std::max(size.height(), 1), 20);
+    for (const QScreen *screen : QGuiApplication::screens()) {
+        const QRect area = screen->availableGeometry();
+        const qint64 seenWidth = std::min<qint64>(left + width, qint64(area.left()) + area.width()) - std::max<qint64>(left, area.left());
+        const qint64 seenHeight = std::min<qint64>(top + strip, qint64(area.top()) + area.height()) - std::max<qint64>(top, area.top());
+        if (seenWidth >= std::min<qint64>(width, 40) && seenHeight >= strip)
+            return stored;
+    }
+    const QScreen *primary = QGuiApplication::primaryScreen();
+    if (!primary)
+        return stored;
+    const QRect area = primary->availableGeometry();
+    const auto fit = [](qint64 at, qint64 length, qint64 start, qint64 room) {
+        return int(std::max(start, std::min(at, start + room - length)));
+    };
+    return {fit(left, size.width(), area.left(), area.width()), fit(top, size.height(), area.top(), area.height())};
+}
+
 } // namespace
 
 QString ErrorValueString(double value)
@@ -229,12 +272,16 @@ bool TProgramControl::FreeSensors()
 
 bool TProgramControl::LoadSettings()
 {
-    const platform::ProfileFile ini(WorkingDir + SettingsFileName);
+    // One read of the file for all keys: a file with tens of thousands of sensors loads in one pass.
+    const platform::ProfileSnapshot ini(WorkingDir + SettingsFileName);
+    QStringList warnings;  // said once the log's settings are known
 
-    // Each edge goes to the main window as soon as it is read.
     if (Owner) {
-        Owner->move(ini.readInteger(MainSection, QStringLiteral("Left"), 200), Owner->y());
-        Owner->move(Owner->x(), ini.readInteger(MainSection, QStringLiteral("Top"), 100));
+        const QPoint stored(ini.readInteger(MainSection, QStringLiteral("Left"), 200),
+                            ini.readInteger(MainSection, QStringLiteral("Top"), 100));
+        const QPoint placed = VisibleWindowPosition(stored, Owner->size());
+        Owner->move(placed);
+        KeptPosition = {stored, placed, placed != stored};
     }
 
     const auto number = [&](const char *key, int def) { return ini.readInteger(CommonSection, QLatin1String(key), def); };
@@ -242,8 +289,11 @@ bool TProgramControl::LoadSettings()
     const auto text = [&](const char *key, const QString &def) { return ini.readString(CommonSection, QLatin1String(key), def); };
 
     ActivePageNumber = std::uint8_t(number("ActivePageNumber", 0));
-    if (ServerConv)
-        ServerConv->setName(text("TopicName", QStringLiteral("ORVANT")));
+    if (ServerConv) {
+        const QString topic = text("TopicName", QStringLiteral("ORVANT"));
+        if (!ServerConv->setName(topic))
+            warnings << RefusedDdeNameText(QStringLiteral("DDE раздел"), topic, ServerConv->name());
+    }
     ObjectName = text("ObjectName", QStringLiteral("S")).left(ShortTextLength);
     SensorTimeInterval = std::uint16_t(number("SensorTimeInterval", 500));
     SensorCircleInterval = std::uint16_t(number("SensorCircleInterval", 1000));
@@ -268,19 +318,37 @@ bool TProgramControl::LoadSettings()
     TimeOut3 = std::uint16_t(ini.readInteger(PortSection, QStringLiteral("TimeOut3"), 1000));
 
     if (!ApplyPortConfig())
-        WarnAtLoad(PortSettingRefusal());
+        warnings << PortSettingRefusal();
     FreeSensors();
 
-    // Only the number of keys counts, not their names: the sensors are numbered from 1.
-    const qsizetype count = ini.readSection(SensorsSection).size();
+    // Only the number of keys counts, not their names: the sensors are numbered from 1. A sensor's
+    // number is 16 bits wide, so the ones past MaxSensors are left out rather than served
+    // under the wrapped numbers of others, without items of their own.
+    const qsizetype keys = ini.readSection(SensorsSection).size();
+    const int count = int(std::min<qsizetype>(keys, MaxSensors));
+    if (keys > MaxSensors)
+        warnings << QStringLiteral("В %1 датчиков: %2. Номер датчика не больше %3: датчики с %4 по %2 не загружены.")
+                        .arg(SettingsFileName).arg(keys).arg(MaxSensors).arg(MaxSensors + 1);
+
+    // The items of the sensors are named ObjectName + number; a name the DDE layer refuses
+    // would leave every sensor without one.
+    if (!platform::isValidDdeName(ObjectName + QString::number(std::max(count, 1)))) {
+        const QString refused = ObjectName;
+        ObjectName = QStringLiteral("S");
+        warnings << RefusedDdeNameText(QStringLiteral("DDE объект"), refused, ObjectName);
+    }
+
     if (count == 0) {
         AddSensor();
-        return true;
+    } else {
+        SensorList.reserve(count);
+        for (int n = 1; n <= count; ++n) {
+            TASCIIChannel *channel = AddSensor();
+            channel->FromConfigString(ini.readString(SensorsSection, SensorKey(n), QStringLiteral("|0|0|")).left(ShortTextLength));
+        }
     }
-    for (int n = 1; n <= count; ++n) {
-        TASCIIChannel *channel = AddSensor();
-        channel->FromConfigString(ini.readString(SensorsSection, SensorKey(n), QStringLiteral("|0|0|")).left(ShortTextLength));
-    }
+    for (const QString &warning : std::as_const(warnings))
+        WarnAtLoad(warning);
     return true;
 }
 
@@ -289,8 +357,12 @@ bool TProgramControl::SaveSettings()
     const QString path = WorkingDir + SettingsFileName;
     try {
         platform::ProfileBatch ini(path);
-        ini.writeInteger(MainSection, QStringLiteral("Left"), Owner ? Owner->x() : 200);
-        ini.writeInteger(MainSection, QStringLiteral("Top"), Owner ? Owner->y() : 100);
+        // A position that was off every screen stays in the file until the user moves the window.
+        QPoint position = Owner ? Owner->pos() : QPoint(200, 100);
+        if (KeptPosition.offScreen && position == KeptPosition.placed)
+            position = KeptPosition.stored;
+        ini.writeInteger(MainSection, QStringLiteral("Left"), position.x());
+        ini.writeInteger(MainSection, QStringLiteral("Top"), position.y());
 
         const auto number = [&](const char *key, int value) { ini.writeInteger(CommonSection, QLatin1String(key), value); };
         const auto flag = [&](const char *key, bool value) { ini.writeBool(CommonSection, QLatin1String(key), value); };
@@ -334,12 +406,13 @@ bool TProgramControl::SaveSettings()
     if (SensorList.isEmpty())
         return true;
 
-    // The autorun entry starts the working folder's program in that folder.
+    // The autorun entry starts this program's own executable in the working folder, where it
+    // finds these settings again; the program rarely lies in that folder itself.
     if (AutoRunProgram) {
         QString folder = WorkingDir;
         if (folder.size() > 1 && folder.endsWith(u'/'))
             folder.chop(1);
-        if (!platform::setAutorunEntry(AutorunId, AutorunName, WorkingDir + QStringLiteral("tagpump"), folder)) {
+        if (!platform::setAutorunEntry(AutorunId, AutorunName, QCoreApplication::applicationFilePath(), folder)) {
             ShowError(*this, QStringLiteral("Failed to set data for '%1'").arg(AutorunName));
             return false;
         }

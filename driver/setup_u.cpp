@@ -29,6 +29,7 @@ constexpr int ColumnCount = 5;
 constexpr int RowHeight = 17;
 constexpr std::array<int, ColumnCount> ColumnWidths{48, 58, 51, 35, 59};
 constexpr int TimeColumnWidth = 60;
+constexpr int SensorCountLimit = 1000;  // the count's upper limit for lists up to that long
 const std::array<QString, ColumnCount> HeaderTexts{
     QStringLiteral(" Датчик"), QStringLiteral("Прибор №"), QStringLiteral("Канал №"), QStringLiteral("  Шаг"),
     QStringLiteral("Время, мс")};
@@ -275,6 +276,8 @@ void TSetup::LoadControls()
     ui->PC1->setCurrentIndex(page <= 2 ? page : 0);
     ui->Edit1->setText(FControl->TopicName());
     ui->Edit2->setText(FControl->ObjectName);
+    // The count never caps a longer list that the settings file brought: "&Ok" keeps every sensor.
+    ui->SE1->setMaximum(std::max(SensorCountLimit, FControl->SensorCount()));
     ui->SE1->setValue(FControl->SensorCount());
     ui->SE2->setValue(FControl->SensorTimeInterval);
     ui->SE3->setValue(FControl->SensorCircleInterval);

@@ -7,7 +7,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QSet>
 
 #include <array>
 #include <charconv>
@@ -227,22 +226,26 @@ QByteArray load(const QString &path)
 
 // The value as the profile functions hand it out: one pair of enclosing quotes taken away. The
 // callers cut it to MaxTextLength characters (one byte each in Windows-1251).
-std::optional<QByteArray> readValue(const QString &path, const QString &section, const QString &key)
+QByteArrayView unquoted(QByteArrayView value)
 {
-    const QByteArray text = load(path);
+    if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0])
+        value = value.sliced(1, value.size() - 2);
+    return value;
+}
+
+// The value of a key in a file's text, as a view into that text.
+std::optional<QByteArrayView> valueIn(const QByteArray &text, const QString &section, const QString &key)
+{
     const std::optional<Line> line = findKey(text, Name(section), Name(key));
     if (!line)
         return std::nullopt;
-    QByteArrayView value = line->value;
-    if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0])
-        value = value.sliced(1, value.size() - 2);
-    return value.toByteArray();
+    return unquoted(line->value);
 }
 
 // The first MaxTextLength bytes of a value, for reading a number.
-QByteArrayView cut(const QByteArray &value)
+QByteArrayView cut(QByteArrayView value)
 {
-    return QByteArrayView(value).first(std::min<qsizetype>(value.size(), ProfileFile::MaxTextLength));
+    return value.first(std::min<qsizetype>(value.size(), ProfileFile::MaxTextLength));
 }
 
 // Decimal with an optional sign, or hexadecimal after "0x", "0X" or "$" (up to 32 bits, taken
@@ -298,6 +301,30 @@ std::optional<double> parseFloat(QByteArrayView s)
     if (begin == end || ec != std::errc() || ptr != end || !std::isfinite(value))
         return std::nullopt;
     return value;
+}
+
+// What the reads hand out for a value found (or not) in the file.
+QString stringOf(std::optional<QByteArrayView> value, const QString &def)
+{
+    if (value)
+        return fromStoredText(value->toByteArray()).left(ProfileFile::MaxTextLength);
+    // The Windows call drops the trailing blanks of a default as it hands it out.
+    qsizetype end = def.size();
+    while (end > 0 && def.at(end - 1) == QLatin1Char(' '))
+        --end;
+    return def.left(std::min<qsizetype>(end, ProfileFile::MaxTextLength));
+}
+
+int integerOf(std::optional<QByteArrayView> value, int def)
+{
+    const std::optional<int> number = value ? parseInteger(cut(*value)) : std::nullopt;
+    return number.value_or(def);
+}
+
+double floatOf(std::optional<QByteArrayView> value, double def)
+{
+    const std::optional<double> number = value ? parseFloat(cut(*value)) : std::nullopt;
+    return number.value_or(def);
 }
 
 // Text for one line of the file: a line break inside it would split the line and let the
@@ -520,21 +547,14 @@ ProfileFile::ProfileFile(QString path)
 
 QString ProfileFile::readString(const QString &section, const QString &key, const QString &def) const
 {
-    const std::optional<QByteArray> value = readValue(m_path, section, key);
-    if (value)
-        return fromStoredText(*value).left(MaxTextLength);
-    // The Windows call drops the trailing blanks of a default as it hands it out.
-    qsizetype end = def.size();
-    while (end > 0 && def.at(end - 1) == QLatin1Char(' '))
-        --end;
-    return def.left(std::min<qsizetype>(end, MaxTextLength));
+    const QByteArray text = load(m_path);
+    return stringOf(valueIn(text, section, key), def);
 }
 
 int ProfileFile::readInteger(const QString &section, const QString &key, int def) const
 {
-    const std::optional<QByteArray> value = readValue(m_path, section, key);
-    const std::optional<int> number = value ? parseInteger(cut(*value)) : std::nullopt;
-    return number.value_or(def);
+    const QByteArray text = load(m_path);
+    return integerOf(valueIn(text, section, key), def);
 }
 
 bool ProfileFile::readBool(const QString &section, const QString &key, bool def) const
@@ -544,9 +564,8 @@ bool ProfileFile::readBool(const QString &section, const QString &key, bool def)
 
 double ProfileFile::readFloat(const QString &section, const QString &key, double def) const
 {
-    const std::optional<QByteArray> value = readValue(m_path, section, key);
-    const std::optional<double> number = value ? parseFloat(cut(*value)) : std::nullopt;
-    return number.value_or(def);
+    const QByteArray text = load(m_path);
+    return floatOf(valueIn(text, section, key), def);
 }
 
 // Each single change is a batch of one.
@@ -605,38 +624,91 @@ bool ProfileFile::valueExists(const QString &section, const QString &key) const
 
 QStringList ProfileFile::readSection(const QString &section) const
 {
-    QStringList keys;
-    QSet<QByteArray> seen;
-    visitSection(load(m_path), Name(section), [&](const Line &line) {
-        if (line.kind == Line::Key) {
-            const QByteArray name = folded(line.name);
-            if (!seen.contains(name)) {
-                seen.insert(name);
-                keys.append(fromCp1251(line.name.toByteArray()));
-            }
-        }
-        return true;
-    });
-    return keys;
+    return ProfileSnapshot(m_path).readSection(section);
 }
 
 QStringList ProfileFile::readSections() const
 {
-    const QByteArray text = load(m_path);
-    QStringList sections;
-    QSet<QByteArray> seen;
-    Scanner scanner(text);
+    return ProfileSnapshot(m_path).readSections();
+}
+
+// --- Snapshots ---
+
+ProfileSnapshot::ProfileSnapshot(const QString &path)
+    : m_text(load(path))
+{
+    Scanner scanner(m_text);
     Line line;
+    Section *current = nullptr;
     while (scanner.next(line)) {
-        if (line.kind != Line::Section)
-            continue;
-        const QByteArray name = folded(line.name);
-        if (!seen.contains(name)) {
-            seen.insert(name);
-            sections.append(fromCp1251(line.name.toByteArray()));
+        if (line.kind == Line::Section) {
+            const QByteArray name = folded(line.name);
+            current = nullptr;
+            if (!m_sections.contains(name)) { // only the first section of a name counts
+                current = &m_sections[name];
+                m_sectionNames.append(fromCp1251(line.name.toByteArray()));
+            }
+        } else if (current && line.kind == Line::Key) {
+            const QByteArray name = folded(line.name);
+            if (!current->values.contains(name)) { // the first of a name counts
+                current->values.insert(name, unquoted(line.value));
+                current->keys.append(fromCp1251(line.name.toByteArray()));
+            }
         }
     }
-    return sections;
+}
+
+const QByteArrayView *ProfileSnapshot::value(const QString &section, const QString &key) const
+{
+    const auto s = m_sections.constFind(Name(section).key());
+    if (s == m_sections.cend())
+        return nullptr;
+    const auto v = s->values.constFind(Name(key).key());
+    return v == s->values.cend() ? nullptr : &*v;
+}
+
+QString ProfileSnapshot::readString(const QString &section, const QString &key, const QString &def) const
+{
+    const QByteArrayView *v = value(section, key);
+    return stringOf(v ? std::optional(*v) : std::nullopt, def);
+}
+
+int ProfileSnapshot::readInteger(const QString &section, const QString &key, int def) const
+{
+    const QByteArrayView *v = value(section, key);
+    return integerOf(v ? std::optional(*v) : std::nullopt, def);
+}
+
+bool ProfileSnapshot::readBool(const QString &section, const QString &key, bool def) const
+{
+    return readInteger(section, key, def ? 1 : 0) != 0;
+}
+
+double ProfileSnapshot::readFloat(const QString &section, const QString &key, double def) const
+{
+    const QByteArrayView *v = value(section, key);
+    return floatOf(v ? std::optional(*v) : std::nullopt, def);
+}
+
+bool ProfileSnapshot::sectionExists(const QString &section) const
+{
+    const auto s = m_sections.constFind(Name(section).key());
+    return s != m_sections.cend() && !s->keys.isEmpty();
+}
+
+bool ProfileSnapshot::valueExists(const QString &section, const QString &key) const
+{
+    return value(section, key) != nullptr;
+}
+
+QStringList ProfileSnapshot::readSection(const QString &section) const
+{
+    return m_sections.value(Name(section).key()).keys;
+}
+
+QStringList ProfileSnapshot::readSections() const
+{
+    return m_sectionNames;
 }
 
 // --- Batches ---

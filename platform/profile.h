@@ -31,7 +31,10 @@
 //   none of each other's keys. Readers need no lock: they see the old file or the new one.
 // - ProfileBatch gathers many changes and makes them in one replacement of the file, so that a
 //   save of many keys is one rename that other readers see whole or not at all.
-// - Every call reads the file as it is on disk now; no state is kept between calls.
+// - Every call of ProfileFile reads the file as it is on disk now; no state is kept between
+//   calls. ProfileSnapshot reads it once and answers many reads from that one text.
+#include <QByteArrayView>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -82,6 +85,35 @@ public:
 
 private:
     QString m_path;
+};
+
+// The reading twin of ProfileBatch: the file is read once, when the snapshot is made, and every
+// read after that gives what the same call of ProfileFile would have given for that text,
+// without touching the disk again. A load of many keys (the driver's tens of thousands of
+// sensors) thus costs one read and one pass over the file instead of one of each per key.
+class ProfileSnapshot {
+public:
+    explicit ProfileSnapshot(const QString &path);
+
+    QString readString(const QString &section, const QString &key, const QString &def) const;
+    int readInteger(const QString &section, const QString &key, int def) const;
+    bool readBool(const QString &section, const QString &key, bool def) const;
+    double readFloat(const QString &section, const QString &key, double def) const;
+    bool sectionExists(const QString &section) const;
+    bool valueExists(const QString &section, const QString &key) const;
+    QStringList readSection(const QString &section) const;
+    QStringList readSections() const;
+
+private:
+    struct Section {
+        QHash<QByteArray, QByteArrayView> values; // folded key name: its value in m_text
+        QStringList keys;                          // key names in file order, each once
+    };
+    const QByteArrayView *value(const QString &section, const QString &key) const;
+
+    QByteArray m_text;
+    QHash<QByteArray, Section> m_sections; // folded name: the first section of that name
+    QStringList m_sectionNames;
 };
 
 // Changes to one profile file, gathered and then made together by commit(): one locked read,

@@ -6,7 +6,11 @@
 #include "settings_snapshot.h"
 
 #include "platform/autorun.h"
+#include "platform/dde_server.h"
+#include "tests/support/message_boxes.h"
 
+#include <QDirIterator>
+#include <QScreen>
 #include <QTest>
 
 #include <dlfcn.h>
@@ -33,6 +37,16 @@ namespace {
 QByteArray crlf(const char *text)
 {
     return QByteArray(text).replace("\n", "\r\n");
+}
+
+// Every line of every log file in the folder.
+QByteArray logLines(const QString &folder)
+{
+    QByteArray lines;
+    QDirIterator files(folder, QDir::Files);
+    while (files.hasNext())
+        lines += fileBytes(files.next());
+    return lines;
 }
 
 QString sensorText(const TProgramControl &c, int i)
@@ -289,6 +303,111 @@ private slots:
         QCOMPARE(portCalls[0].baud, 4800);
     }
 
+    // A load that meets what it cannot serve says so once, in a box and in the log (the log's
+    // settings come later in the file than the names): sensors past the 16-bit numbers are left
+    // out, so every sensor served has its own item.
+    void sensorsPastSixteenBitNumbersAreLeftOutAndSaid()
+    {
+        QByteArray ini = crlf("[Common Adjusts]\nLogging=1\nLogFileDIR=") + QFile::encodeName(folder) + "/Logs\r\n[Sensors]\r\n";
+        for (int n = 1; n <= 65537; ++n)
+            ini += "Sensor" + QByteArray::number(n) + "=|" + QByteArray::number(n % 200 + 1) + "|2|3|400|\r\n";
+        QObject answerer;
+        QStringList boxes;
+        answerMessageBoxes(&answerer, &boxes);
+        auto driver = start(ini);
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY2(boxes[0].contains(QStringLiteral("65537")) && boxes[0].contains(QStringLiteral("65536")), qPrintable(boxes[0]));
+        const TProgramControl &c = *driver->control;
+        QCOMPARE(c.SensorCount(), 65535);
+        for (const int i : {0, 255, 65534}) {
+            QVERIFY(c.Sensor(i)->ServerItem);
+            QCOMPARE(c.Sensor(i)->ServerItem->name(), QStringLiteral("S%1").arg(i + 1));
+            QCOMPARE(int(c.Sensor(i)->DeviceNumber), (i + 1) % 200 + 1);
+        }
+        QCOMPARE(logLines(folder + QStringLiteral("/Logs")).count(platform::toCp1251(boxes[0].left(40))), 1);
+    }
+
+    void refusedDdeNamesAreSaid_data()
+    {
+        QTest::addColumn<QByteArray>("lines");
+        QTest::addColumn<QString>("topic");
+        QTest::addColumn<QString>("prefix");
+        QTest::addColumn<QStringList>("said");  // what each box names, in order
+        QTest::newRow("names taken") << QByteArray("TopicName=PLANT\r\nObjectName=T") << "PLANT" << "T" << QStringList();
+        QTest::newRow("empty topic") << QByteArray("TopicName=") << "ORVANT" << "S" << QStringList{"\"\"", "ORVANT"};
+        QTest::newRow("long topic") << "TopicName=" + QByteArray(256, 'T') << "ORVANT" << "S"
+                                    << QStringList{"TTTT...", "256", "ORVANT"};
+        QTest::newRow("control in topic") << QByteArray("TopicName=A\x01" "B") << "ORVANT" << "S" << QStringList{"A?B", "ORVANT"};
+        QTest::newRow("control in prefix") << QByteArray("ObjectName=P\x02") << "ORVANT" << "S" << QStringList{"P?", "\"S\""};
+        QTest::newRow("long prefix") << "ObjectName=" + QByteArray(255, 'p') << "ORVANT" << "S"
+                                     << QStringList{"ppp...", "255", "\"S\""};
+        QTest::newRow("both") << QByteArray("TopicName=\x1b\r\nObjectName=\x1b") << "ORVANT" << "S" << QStringList{"ORVANT", "\"S\""};
+    }
+
+    void refusedDdeNamesAreSaid()
+    {
+        QFETCH(QByteArray, lines);
+        QFETCH(QString, topic);
+        QFETCH(QString, prefix);
+        QFETCH(QStringList, said);
+        QObject answerer;
+        QStringList boxes;
+        answerMessageBoxes(&answerer, &boxes);
+        auto driver = start("[Common Adjusts]\r\n" + lines + "\r\nLogging=1\r\nLogFileDIR=" + QFile::encodeName(folder)
+                            + "/Logs\r\n[Sensors]\r\nSensor1=|1|1|1|500|\r\nSensor2=|2|2|2|500|\r\n");
+        const TProgramControl &c = *driver->control;
+        QCOMPARE(c.TopicName(), topic);
+        QCOMPARE(c.ObjectName, prefix);
+        QCOMPARE(c.Sensor(1)->ServerItem ? c.Sensor(1)->ServerItem->name() : QStringLiteral("no item"), prefix + u'2');
+        const QByteArray log = logLines(folder + QStringLiteral("/Logs"));
+        QCOMPARE(boxes.size(), int(said.contains(QStringLiteral("ORVANT"))) + int(said.contains(QStringLiteral("\"S\""))));
+        const QString all = boxes.join(u'\n');
+        for (const QString &part : said)
+            QVERIFY2(all.contains(part), qPrintable(all));
+        for (const QString &box : boxes)
+            QCOMPARE(log.count(platform::toCp1251(box.left(30))), 1);
+    }
+
+    // A stored position off every screen puts the window where it lies whole on the primary
+    // screen; the file keeps the stored position until the window is moved.
+    void windowOffEveryScreenIsBroughtBack_data()
+    {
+        QTest::addColumn<int>("left");
+        QTest::addColumn<int>("top");
+        QTest::addColumn<bool>("seen");
+        QTest::newRow("far left") << -5000 << 100 << false;
+        QTest::newRow("far down") << 200 << 2147483647 << false;
+        QTest::newRow("both extremes") << -2147483647 - 1 << -2147483647 - 1 << false;
+        QTest::newRow("only a corner") << -205 << 50 << false;
+        QTest::newRow("on the screen") << 30 << 40 << true;
+        QTest::newRow("partly off, title seen") << -150 << 20 << true;
+    }
+
+    void windowOffEveryScreenIsBroughtBack()
+    {
+        QFETCH(int, left);
+        QFETCH(int, top);
+        QFETCH(bool, seen);
+        putFile(folder + QStringLiteral("/tagpump.ini"),
+                QStringLiteral("[Main]\r\nLeft=%1\r\nTop=%2\r\n").arg(left).arg(top).toLatin1());
+        DriverFixture driver(folder);
+        driver.main->setFixedSize(220, 90);
+        driver.control->LoadSettings();
+        const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+        const QRect placed(driver.main->pos(), driver.main->size());
+        if (seen)
+            QCOMPARE(driver.main->pos(), QPoint(left, top));
+        else
+            QVERIFY2(area.contains(placed), qPrintable(QStringLiteral("%1,%2").arg(placed.x()).arg(placed.y())));
+
+        const QByteArray stored = QStringLiteral("Left=%1\r\nTop=%2\r\n").arg(left).arg(top).toLatin1();
+        QVERIFY(driver.control->SaveSettings());
+        QVERIFY2(fileBytes(driver.iniPath()).contains(stored), fileBytes(driver.iniPath()));
+        driver.main->move(area.left() + 7, area.top() + 9);
+        QVERIFY(driver.control->SaveSettings());
+        QVERIFY(fileBytes(driver.iniPath()).contains(QStringLiteral("Left=%1\r\nTop=%2\r\n").arg(area.left() + 7).arg(area.top() + 9).toLatin1()));
+    }
+
     void autorunEntryFollowsTheSetting()
     {
         const QString entry = platform::autorunEntryPath(QStringLiteral("tagpump"));
@@ -299,7 +418,9 @@ private slots:
         }
         QByteArray bytes = fileBytes(entry);
         QVERIFY2(bytes.contains("\nName=Tagpump\n"), bytes);
-        QVERIFY2(bytes.contains("\nExec=\"" + QFile::encodeName(folder) + "/tagpump\"\n"), bytes);
+        // The program's own executable (not one in the working folder), started in that folder.
+        const QByteArray exec = "\nExec=\"" + QFile::encodeName(QCoreApplication::applicationFilePath()) + "\"\n";
+        QVERIFY2(bytes.contains(exec), bytes);
         QVERIFY2(bytes.contains("\nPath=" + QFile::encodeName(folder) + "\n"), bytes);
 
         // Started from another folder (with a blank and a "$" in its name), the entry names that one.
@@ -312,7 +433,7 @@ private slots:
             QVERIFY(driver.control->SaveSettings());
         }
         bytes = fileBytes(entry);
-        QVERIFY2(bytes.contains("\nExec=\"" + QFile::encodeName(other).replace("$", "\\\\$") + "/tagpump\"\n"), bytes);
+        QVERIFY2(bytes.contains(exec), bytes);
         QVERIFY2(bytes.contains("\nPath=" + QFile::encodeName(other) + "\n"), bytes);
 
         for (int round = 0; round < 2; ++round) {  // removed, then already absent

@@ -344,6 +344,20 @@ private slots:
         QCOMPARE(find<QSpinBox>("SE1")->value(), 1000);
     }
 
+    // A list longer than the count's usual limit (as a settings file may bring) survives "&Ok"
+    // unchanged: the count's limit is the list's length.
+    void okKeepsAListLongerThanTheUsualLimit()
+    {
+        control().FreeSensors();
+        for (int n = 1; n <= 1500; ++n)
+            control().AddSensor()->DeviceNumber = std::uint8_t(n);
+        showSetup();
+        QCOMPARE(find<QSpinBox>("SE1")->value(), 1500);
+        find<QPushButton>("Button1")->click();
+        QCOMPARE(control().SensorCount(), 1500);
+        QCOMPARE(int(control().Sensor(1499)->DeviceNumber), 1500 % 256);
+    }
+
     void followsTheMainWindow()
     {
         QWidget &main = *driver->main;

@@ -650,6 +650,57 @@ private slots:
         QCOMPARE(fileBytes(m_path), garbage + "\r\n" + hugeLine + nuls + "\r\n[Last]\r\nK=2\r\n");
     }
 
+    // A snapshot reads the file once and answers every read as ProfileFile does for that text:
+    // letter case, blanks and quotes, hexadecimal, duplicates, the 2047-character cut, the code
+    // page and all three line ends.
+    void snapshotReadsAsTheFileDoes()
+    {
+        QByteArray text = "; comment\r\n[Main]\r\n  Left = 0x1F \r\nTop=$ff\nBad=12a\rNeg=-7\r\n"
+                          "Quoted=\"  a b  \"\r\nEmpty=\r\nA=1\r\nA=2\r\n[Empty]\r\n[MAIN]\r\nA=3\r\nZ=4\r\n"
+                          "[Float]\r\nF=12.5\r\nG=1,5\r\nH=-1e3\r\n";
+        text += "[Long]\r\nT=" + QByteArray(3000, 'x') + "\r\n";
+        text += toCp1251(QStringLiteral("[Ключи]\r\nИмя=Значение\r\n"));
+        text += "[Last]\nK=last";  // no final line end
+        putFile(m_path, text);
+
+        const platform::ProfileSnapshot snapshot(m_path);
+        const ProfileFile file(m_path);
+        const QStringList sections = {"Main", "main", "MAIN", "Empty", "Float", "Long", "ключи", "Last", "None"};
+        const QStringList keys = {"Left", "TOP", "bad", "Neg", "quoted", "Empty", "a", "Z", "F", "G", "H",
+                                  "T", "имя", "K", "None"};
+        for (const QString &section : sections) {
+            QCOMPARE(snapshot.sectionExists(section), file.sectionExists(section));
+            QCOMPARE(snapshot.readSection(section), file.readSection(section));
+            for (const QString &key : keys) {
+                const QByteArray where = (section + u'/' + key).toUtf8();
+                QVERIFY2(snapshot.readString(section, key, " def ") == file.readString(section, key, " def "), where);
+                QVERIFY2(snapshot.readInteger(section, key, -99) == file.readInteger(section, key, -99), where);
+                QVERIFY2(snapshot.readBool(section, key, true) == file.readBool(section, key, true), where);
+                QVERIFY2(snapshot.readFloat(section, key, 0.25) == file.readFloat(section, key, 0.25), where);
+                QVERIFY2(snapshot.valueExists(section, key) == file.valueExists(section, key), where);
+            }
+        }
+        QCOMPARE(snapshot.readSections(), file.readSections());
+        QCOMPARE(snapshot.readInteger("main", "left", 0), 31);
+        QCOMPARE(snapshot.readInteger("Main", "Top", 0), 255);
+        QCOMPARE(snapshot.readInteger("Main", "Bad", 5), 5);
+        QCOMPARE(snapshot.readInteger("Main", "A", 0), 1);
+        QCOMPARE(snapshot.readString("Main", "Quoted", "-"), QStringLiteral("  a b  "));
+        QCOMPARE(snapshot.readString("Main", "Empty", "-"), QString());
+        QCOMPARE(snapshot.readString("Main", "Z", "def  "), QStringLiteral("def"));
+        QCOMPARE(snapshot.readString("Long", "T", "-").size(), 2047);
+        QCOMPARE(snapshot.readString("КЛЮЧИ", "ИМЯ", "-"), QStringLiteral("Значение"));
+        QCOMPARE(snapshot.readString("Last", "K", "-"), QStringLiteral("last"));
+        QCOMPARE(snapshot.readFloat("Float", "G", 0.5), 0.5);
+        QCOMPARE(snapshot.readSection("main"), QStringList({"Left", "Top", "Bad", "Neg", "Quoted", "Empty", "A"}));
+
+        // Read once: a later change of the file does not reach it.
+        ProfileFile(m_path).writeInteger("Main", "Left", 7);
+        QCOMPARE(snapshot.readInteger("Main", "Left", 0), 31);
+        QCOMPARE(platform::ProfileSnapshot(m_path).readInteger("Main", "Left", 0), 7);
+        QCOMPARE(platform::ProfileSnapshot(m_dir->filePath("missing.ini")).readString("Main", "Left", "d"), QStringLiteral("d"));
+    }
+
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_path;

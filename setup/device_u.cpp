@@ -21,6 +21,7 @@ QString ConvertMessage(const QString &text, TConvertError::TKind kind)
     case TConvertError::Float: return QStringLiteral("\"%1\" не является числом").arg(text);
     case TConvertError::FloatRange:
         return QStringLiteral("Число \"%1\" слишком велико для прибора (допустимо не более 3.40282347E38 по модулю)").arg(text);
+    case TConvertError::ByteRange: return QStringLiteral("Число \"%1\" не является байтом (допустимо от 0 до 255)").arg(text);
     default: return QStringLiteral("\"%1\" не является целым числом").arg(text);
     }
 }
@@ -216,7 +217,13 @@ std::int32_t TDevice::ReadByte(TCommand command, std::uint8_t &value)
     if (Exchange(command) != 0)
         return LastError;
     const QByteArray reply(LinkBuffer.data(), qsizetype(strnlen(LinkBuffer.data(), LinkBuffer.size())));
-    value = static_cast<std::uint8_t>(ToInteger(QString::fromUtf8(reply)) & 0xFF);
+    // A byte reply outside 0..255 is no byte at all: taking its low bits would put a wrong
+    // value into the model as if it had been read.
+    const QString text = QString::fromUtf8(reply);
+    const std::int32_t number = ToInteger(text);
+    if (number < 0 || number > 0xFF)
+        throw TConvertError(text, TConvertError::ByteRange);
+    value = static_cast<std::uint8_t>(number);
     return LastError;
 }
 

@@ -12,7 +12,8 @@
 // LastError; a read leaves 0 in its output when it fails. The first failing call ends a sequence.
 //
 // Conversion errors: a text that should be a number and is not (a reply of ReadEEPROMByte or
-// ReadRAMByte, a pair of HexToBlock, the baud text of OpenPort) throws TConvertError. It is never
+// ReadRAMByte, a pair of HexToBlock, the baud text of OpenPort), or a byte reply outside 0..255,
+// throws TConvertError. It is never
 // a link failure: LastError keeps the result of the last library call. The operation that called
 // (a worker's transfer, a project load) catches it around its whole body, the same way it ends on
 // a failing command: close the port, release the link lock, set the exchange state back to idle,
@@ -53,8 +54,9 @@ class ProfileBatch;
 // A form field's error also names the field (SetPlace), so the user knows which one to mend.
 class TConvertError : public std::runtime_error {
 public:
-    // FloatRange: a number, but beyond what the instrument's 32-bit float holds.
-    enum TKind { Integer, Hexadecimal, Float, FloatRange };
+    // FloatRange: a number, but beyond what the instrument's 32-bit float holds. ByteRange: an
+    // integer where a byte (0 to 255) is expected, but outside that range.
+    enum TKind { Integer, Hexadecimal, Float, FloatRange, ByteRange };
     TConvertError(const QString &text, TKind kind);
     const QString &Text() const { return FText; }
     TKind Kind() const { return FKind; }

@@ -48,16 +48,15 @@ private slots:
         line.reset();
     }
 
-    void readsKeepTheLowByte_data()
+    void bytesReadAsSent_data()
     {
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<int>("value");
-        QTest::newRow("300") << QByteArray("300") << 44;
         QTest::newRow("255") << QByteArray("255") << 255;
+        QTest::newRow("0") << QByteArray("0") << 0;
         QTest::newRow("leading zero") << QByteArray("007") << 7;
-        QTest::newRow("-1") << QByteArray("-1") << 255;
     }
-    void readsKeepTheLowByte()
+    void bytesReadAsSent()
     {
         QFETCH(QByteArray, reply);
         QFETCH(int, value);
@@ -73,17 +72,29 @@ private slots:
         QCOMPARE(requests[1].command, 6);
     }
 
-    void replyThatIsNotANumberThrows_data()
+    // A reply that is not a number, or a number that no byte holds, is a failed read with a
+    // conversion error of its kind: never the low eight bits of what came.
+    void replyThatIsNoByteThrows_data()
     {
         QTest::addColumn<QByteArray>("reply");
-        QTest::newRow("letters") << QByteArray("abc");
-        QTest::newRow("empty") << QByteArray("");
-        QTest::newRow("trailing") << QByteArray("12x");
-        QTest::newRow("decimal") << QByteArray("1.5");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("message");
+        const QString notInteger = QStringLiteral("\"%1\" не является целым числом");
+        const QString notByte = QStringLiteral("Число \"%1\" не является байтом (допустимо от 0 до 255)");
+        QTest::newRow("letters") << QByteArray("abc") << int(TConvertError::Integer) << notInteger;
+        QTest::newRow("empty") << QByteArray("") << int(TConvertError::Integer) << notInteger;
+        QTest::newRow("trailing") << QByteArray("12x") << int(TConvertError::Integer) << notInteger;
+        QTest::newRow("decimal") << QByteArray("1.5") << int(TConvertError::Integer) << notInteger;
+        QTest::newRow("256") << QByteArray("256") << int(TConvertError::ByteRange) << notByte;
+        QTest::newRow("300") << QByteArray("300") << int(TConvertError::ByteRange) << notByte;
+        QTest::newRow("-1") << QByteArray("-1") << int(TConvertError::ByteRange) << notByte;
+        QTest::newRow("99999") << QByteArray("99999") << int(TConvertError::ByteRange) << notByte;
     }
-    void replyThatIsNotANumberThrows()
+    void replyThatIsNoByteThrows()
     {
         QFETCH(QByteArray, reply);
+        QFETCH(int, kind);
+        QFETCH(QString, message);
         Script(reply.toStdString());
         for (const bool ram : {false, true}) {
             std::uint8_t value = 0xEE;
@@ -91,8 +102,9 @@ private slots:
                 ram ? device->ReadRAMByte(value) : device->ReadEEPROMByte(value);
                 QFAIL("no conversion error");
             } catch (const TConvertError &e) {
+                QCOMPARE(int(e.Kind()), kind);
                 QCOMPARE(e.Text(), QString::fromLatin1(reply));
-                QVERIFY(e.Message().contains(QString::fromLatin1(reply)));
+                QCOMPARE(e.Message(), message.arg(QString::fromLatin1(reply)));
             }
             QCOMPARE(value, 0);
             QCOMPARE(device->LastError, 0);  // the exchange itself went well

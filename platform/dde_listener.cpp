@@ -112,6 +112,9 @@ void DdeListener::refuse(int fd, const QByteArray &line)
 
 NO_VPTR_CHECK void DdeListener::resume()
 {
+    // A spare that could not be had back during the shortage is taken as soon as one is free.
+    if (spare_ < 0)
+        spare_ = openSpare();
     if (notifier_)
         notifier_->setEnabled(true);
     acceptWaiting();
@@ -130,14 +133,17 @@ NO_VPTR_CHECK void DdeListener::acceptWaiting()
         if ((errno == EMFILE || errno == ENFILE) && spare_ >= 0) {
             ::close(spare_);
             const int refused = acceptOne(fd_);
-            spare_ = openSpare();
             if (refused >= 0) {
                 dde::Message bye;
                 bye.verb = dde::Verb::Bye;
                 bye.text = "The DDE server is out of file descriptors; try again later";
                 refuse(refused, dde::formatLine(bye));
-                continue;
             }
+            // The refused connection has given its descriptor back: the spare takes it, ready
+            // for the next shortage.
+            spare_ = openSpare();
+            if (refused >= 0)
+                continue;
         }
         // No descriptor to be had, or another failure: the client stays queued; try again soon.
         notifier_->setEnabled(false);

@@ -5,7 +5,46 @@
 #include "extlibs/ex_com/ex_com.h"
 #include "tests/device/scripted_line.h"
 
+#include <cstring>
+#include <string>
+
+#include <dlfcn.h>
+
 using namespace transfers;
+
+// The link library's port listing, as the program sees it: these definitions come before the
+// library's in the program's link, and pass the calls on to it until a test gives a listing of
+// its own (this machine's serial ports are whatever it has).
+namespace listing {
+bool Own = false;
+std::int32_t Result = EX_OK;
+std::string Text;
+int FailingSplit = 0;  // the split (1 = the first) that fails; 0: none
+int Splits = 0;
+
+template <class Function>
+Function Library(const char *name)
+{
+    return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
+} // namespace listing
+
+extern "C" std::int32_t EX_SearchAvailableCOMPorts(std::uint32_t handle, std::int32_t mode, std::uint32_t window,
+                                                   char **text)
+{
+    if (!listing::Own)
+        return listing::Library<decltype(&EX_SearchAvailableCOMPorts)>("EX_SearchAvailableCOMPorts")(handle, mode,
+                                                                                                     window, text);
+    std::strncpy(*text, listing::Text.c_str(), EX_PORT_LIST_SIZE - 1);
+    return listing::Result;
+}
+
+extern "C" std::int32_t EX_ExtractAvailableCOMPorts(const char *text, void *list, EX_AddString add)
+{
+    if (listing::Own && ++listing::Splits == listing::FailingSplit)
+        return EX_ERR_NO_PORTS;
+    return listing::Library<decltype(&EX_ExtractAvailableCOMPorts)>("EX_ExtractAvailableCOMPorts")(text, list, add);
+}
 
 namespace {
 
@@ -80,6 +119,9 @@ private slots:
         QTest::newRow("9a") << QByteArray("9a") << QStringLiteral("Неверный тип прибора!");
         QTest::newRow("empty") << QByteArray() << QStringLiteral("Неверный тип прибора!");
         QTest::newRow("10") << QByteArray("10") << QStringLiteral("Неверный тип прибора!");
+        QTest::newRow("265: only the low byte counts") << QByteArray("265") << LinkQuestion;
+        QTest::newRow("521") << QByteArray("521") << LinkQuestion;
+        QTest::newRow("256 + 10") << QByteArray("266") << QStringLiteral("Неверный тип прибора!");
     }
     // The check's messages are forced: they show with every message option off. No to the
     // question ends the check without reading.
@@ -103,6 +145,53 @@ private slots:
         QCOMPARE(int(requests[0].address), 23);
         QVERIFY(!f.Ui().M1N3->isChecked());
         f.VerifyIdle();
+    }
+
+    // The port lists hold the ports the library lists, in its order; a failed listing gives
+    // both lists "COM1" and "COM2", and a failed split of the link list's names gives the search
+    // list the fallback too. The link's baud rate is "9600"; the search's stays as it was (the
+    // project gives it).
+    void portListsAndTheirFallback_data()
+    {
+        QTest::addColumn<int>("result");
+        QTest::addColumn<int>("failingSplit");
+        QTest::addColumn<QStringList>("linkPorts");
+        QTest::addColumn<QStringList>("searchPorts");
+        const QStringList present{"/dev/ttyUSB3", "/dev/ttyS1", "/dev/ttyUSB0"};
+        const QStringList fallback{"COM1", "COM2"};
+        QTest::newRow("ports present") << int(EX_OK) << 0 << present << present;
+        QTest::newRow("no port present") << int(EX_ERR_NO_PORTS) << 0 << fallback << fallback;
+        QTest::newRow("the link list's split fails") << int(EX_OK) << 1 << QStringList() << fallback;
+        // The fallback follows a failure before the list's own split, not its own failure.
+        QTest::newRow("the search list's split fails") << int(EX_OK) << 2 << present << QStringList();
+    }
+    void portListsAndTheirFallback()
+    {
+        QFETCH(int, result);
+        QFETCH(int, failingSplit);
+        QFETCH(QStringList, linkPorts);
+        QFETCH(QStringList, searchPorts);
+        f.Ui().TS0CB1->setCurrentText(QStringLiteral("300"));
+        f.Ui().TS0CB3->setCurrentText(QStringLiteral("1200"));
+        listing::Own = true;
+        listing::Result = result;
+        listing::Text = result == EX_OK ? "/dev/ttyUSB3;/dev/ttyS1;/dev/ttyUSB0" : "";
+        listing::FailingSplit = failingSplit;
+        listing::Splits = 0;
+        f.Device().SearchPorts();
+        listing::Own = false;
+        const auto items = [](const QComboBox *list) {
+            QStringList texts;
+            for (int i = 0; i < list->count(); ++i)
+                texts << list->itemText(i);
+            return texts;
+        };
+        QCOMPARE(items(f.Ui().TS0CB0), linkPorts);
+        QCOMPARE(items(f.Ui().TS0CB2), searchPorts);
+        QCOMPARE(f.Ui().TS0CB0->currentText(), linkPorts.value(0));
+        QCOMPARE(f.Ui().TS0CB2->currentText(), searchPorts.value(0));
+        QCOMPARE(f.Ui().TS0CB1->currentText(), QStringLiteral("9600"));
+        QCOMPARE(f.Ui().TS0CB3->currentText(), QStringLiteral("1200"));
     }
 
     void silentInstrumentHasNoLink()

@@ -126,6 +126,29 @@ private slots:
         QCOMPARE(decode(3, "!003:002:" + seq + ":1.0*12ab").code, VKS2810_ERR_FORMAT);   // lower-case CRC
     }
 
+    // A three-digit field holds 0 to 255: "263" is refused, not read as instrument 7 (263 - 256).
+    void fieldsAbove255AreRefusedNotWrapped()
+    {
+        const std::string seq = seqOf(VKS2810_CreateParcel(7, 1, 3));
+        QCOMPARE(decode(7, answer(263, 3, seq, "1.5")).code, VKS2810_ERR_FORMAT);
+        QCOMPARE(decode(7, answer(7, 259, seq, "1.5")).code, VKS2810_ERR_FORMAT);
+        QCOMPARE(decode(7, answer(999, 3, seq, "1.5")).value, std::string("0"));
+        QVERIFY(decode(7, answer(7, 3, seq, "1.5")).ok);
+    }
+
+    // The error of a failed decode does not outlive the next good one of the same request.
+    void goodDecodeClearsTheLastError()
+    {
+        const std::string seq = seqOf(VKS2810_CreateParcel(5, 1, 8));
+        std::string damaged = answer(5, 8, seq, "3.75");
+        damaged[13] = '4';
+        QCOMPARE(decode(5, damaged).code, VKS2810_ERR_CRC);
+        QCOMPARE(decode(5, answer(5, 9, seq, "3.75")).code, VKS2810_ERR_CHANNEL);
+        const Decoded good = decode(5, answer(5, 8, seq, "3.75"));
+        QVERIFY(good.ok);
+        QCOMPARE(good.code, VKS2810_OK);
+    }
+
     void badValuesFail()
     {
         const std::string seq = seqOf(VKS2810_CreateParcel(4, 1, 1));

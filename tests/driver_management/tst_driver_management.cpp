@@ -192,6 +192,45 @@ private slots:
         QVERIFY(messages.isEmpty());
     }
 
+    void startHeldWhileARunStops_data()
+    {
+        QTest::addColumn<bool>("laterStop");  // a "0" after the held start
+        QTest::newRow("0 then 1 restarts") << false;
+        QTest::newRow("0, 1, 0 stays stopped") << true;
+    }
+    // A "1" while the run is stopping ("&Wait") starts the next run once this one has ended,
+    // unless a "0" comes before that end.
+    void startHeldWhileARunStops()
+    {
+        QFETCH(bool, laterStop);
+        serveController(QStringLiteral("0"));
+        writeSettings(true, servicePath());
+        startDriver({QStringLiteral("/s")});
+        line->injectFault(sim::LineFault::Silence, -1);
+        PrgControl->TimeOut3 = 30000;  // the poll under way holds the stop until the line goes
+        send(QStringLiteral("1"));
+        expectPolling();
+        QVERIFY(line->waitForLog(1, std::chrono::seconds(10)));
+
+        send(QStringLiteral("0"));
+        QCOMPARE(caption(), QStringLiteral("&Wait"));
+        send(QStringLiteral("1"));
+        if (laterStop)
+            send(QStringLiteral("0"));
+        QCOMPARE(caption(), QStringLiteral("&Wait"));
+        line.reset();  // the poll under way fails at once, and the run ends
+        if (laterStop) {
+            expectIdle();
+            QCoreApplication::sendPostedEvents();  // the end of the run, handled
+            QCOMPARE(caption(), QStringLiteral("&Action"));
+            QVERIFY(!main->CurrentExchange());
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(main->CurrentExchange() && caption() == QLatin1String("&Stop"), 10000);
+            QTRY_COMPARE(statePanel(), QStringLiteral("Work State"));
+        }
+        QVERIFY(messages.isEmpty());
+    }
+
     // Apply that points the link elsewhere drops a held start.
     void heldStartDroppedWhenTheLinkMoves()
     {

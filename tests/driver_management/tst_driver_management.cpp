@@ -6,6 +6,7 @@
 #include "prgcontrol.h"
 #include "sim/line_sim.h"
 #include "tests/dde/dde_test_support.h"
+#include "tests/support/driver_main_fixture.h"
 #include "tests/support/message_boxes.h"
 
 #include "platform/dde_client.h"
@@ -22,16 +23,11 @@
 #include <csignal>
 #include <memory>
 
-class TestDriverManagement : public QObject {
+class TestDriverManagement : public QObject, DriverMainFixture {
     Q_OBJECT
 
-    std::unique_ptr<platform::ApplicationWindow> appWindow;
-    std::unique_ptr<QTemporaryDir> folder;
-    std::unique_ptr<sim::LineSim> line;
     std::unique_ptr<platform::DdeServer> controller;  // the controlling application
     platform::DdeItem *command = nullptr;             // its watched item
-    std::unique_ptr<TMain> main;
-    QStringList messages;
     int number = 0;  // a service name of its own for every test
 
     QString controllerService() const { return QStringLiteral("ctlapp%1").arg(number); }
@@ -99,18 +95,13 @@ private slots:
     void init()
     {
         ++number;
-        appWindow = std::make_unique<platform::ApplicationWindow>();
-        folder = std::make_unique<QTemporaryDir>();
-        QVERIFY(QDir::setCurrent(folder->path()));
-        line = std::make_unique<sim::LineSim>();
-        messages.clear();
+        QVERIFY(setUp());
     }
     void cleanup()
     {
         main.reset();
         controller.reset();
-        line.reset();
-        appWindow.reset();
+        tearDown();
     }
 
     // The commands as they come: only the first character counts, and only when the button's

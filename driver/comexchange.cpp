@@ -52,7 +52,11 @@ bool TCOMExchange::StopAndWait(int ms)
     Stop();
     // wait() ends with run(); the flag carries the ordering to the caller in a form that the
     // thread sanitizer sees too.
-    return wait(ms) && Done.load(std::memory_order_acquire);
+    if (!wait(ms) || !Done.load(std::memory_order_acquire))
+        return false;
+    if (PrgControl)
+        PrgControl->RunActive = false;  // the end handler will not come before the shut-down
+    return true;
 }
 
 void TCOMExchange::run()

@@ -6,8 +6,9 @@
 // Commands are the item's changes after the link is taken: the text it already holds then is
 // not one, so that a restart of the driver or an Apply of its settings does not start a run by
 // itself. A start that comes while the settings window is open is held and carried out when the
-// window closes (the settings may change under an open window, a run must not), unless a "0"
-// comes first or the link is dropped or goes to another application.
+// window closes (the settings may change under an open window, a run must not); so is a start
+// that comes while a run is stopping ("&Wait"), carried out once it has ended. A "0" that comes
+// first, or a link dropped or moved to another application, drops a held start.
 #include "prgcontrol.h"
 
 #include "platform/dde_client.h"
@@ -21,6 +22,7 @@ namespace {
 
 const QString kAction = QStringLiteral("&Action");
 const QString kStop = QStringLiteral("&Stop");
+const QString kWait = QStringLiteral("&Wait");
 
 // The link's own state beside the controller's Connected flag; it lives with ManageConv.
 class TManagementLink : public QObject {
@@ -137,5 +139,7 @@ void TProgramControl::ManagementItemChange(const QString &text)
             link.HeldStart = true;  // carried out when the settings window closes
         else
             link.Press();
+    } else if (text.front() == u'1' && caption == kWait) {
+        link.HeldStart = true;  // carried out when the run has ended
     }
 }

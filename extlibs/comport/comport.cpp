@@ -54,9 +54,8 @@ bool SetCOMCfg(uint32_t handle, const char *port, uint16_t baud, uint16_t timeOu
     comport::PortObject *object = find(handle);
     if (!object)
         return false;
-    if (!port)
-        return object->report(COMPORT_ERR_ARGUMENT) == COMPORT_OK;
-    return object->setConfig({port, baud, timeOut1, timeOut2, timeOut3}) == COMPORT_OK;
+    // No name is refused as an empty one: the object keeps no port.
+    return object->setConfig({port ? port : "", baud, timeOut1, timeOut2, timeOut3}) == COMPORT_OK;
 }
 
 const uint16_t *GetCOMBaudRates(void)

@@ -216,6 +216,10 @@ private slots:
         QCOMPARE(GetCOMLastError(port), COMPORT_ERR_ARGUMENT);
         QVERIFY(!SetCOMCfg(port, "", 9600, 100, 10, 100));
         QVERIFY(!OpenCOM(port));
+        QVERIFY(SetCOMCfg(port, line.path().c_str(), 9600, 100, 10, 100));
+        QVERIFY(!SetCOMCfg(port, nullptr, 9600, 100, 10, 100));
+        QVERIFY(!OpenCOM(port));
+        QCOMPARE(GetCOMLastError(port), COMPORT_ERR_ARGUMENT);
 
         // Taken again: the port opens and carries the request.
         QVERIFY(SetCOMCfg(port, line.path().c_str(), 9600, 100, 10, 100));

@@ -6,6 +6,7 @@
 #include "prgcontrol.h"
 #include "sim/line_sim.h"
 #include "tests/dde/dde_test_support.h"
+#include "tests/support/driver_main_fixture.h"
 #include "tests/support/message_boxes.h"
 
 #include "platform/codepage.h"
@@ -20,14 +21,9 @@
 
 #include <memory>
 
-class TestDriverRunEdges : public QObject {
+class TestDriverRunEdges : public QObject, DriverMainFixture {
     Q_OBJECT
 
-    std::unique_ptr<platform::ApplicationWindow> appWindow;
-    std::unique_ptr<QTemporaryDir> folder;
-    std::unique_ptr<sim::LineSim> line;
-    std::unique_ptr<TMain> main;
-    QStringList messages;
     int number = 0;
 
     QPushButton *button(const char *name) const { return main->findChild<QPushButton *>(QLatin1String(name)); }
@@ -87,20 +83,8 @@ class TestDriverRunEdges : public QObject {
 
 private slots:
     void initTestCase() { QVERIFY(useOwnRuntimeDir()); }
-    void init()
-    {
-        appWindow = std::make_unique<platform::ApplicationWindow>();
-        folder = std::make_unique<QTemporaryDir>();
-        QVERIFY(QDir::setCurrent(folder->path()));
-        line = std::make_unique<sim::LineSim>();
-        messages.clear();
-    }
-    void cleanup()
-    {
-        main.reset();
-        line.reset();
-        appWindow.reset();
-    }
+    void init() { QVERIFY(setUp()); }
+    void cleanup() { tearDown(); }
 
     // From the click that starts a run until the run has ended, the settings window cannot be
     // opened: not by "&Setup", which goes grey at once, nor by a call that comes before the

@@ -6,6 +6,7 @@
 #include "prgcontrol.h"
 #include "sim/line_sim.h"
 #include "tests/dde/dde_test_support.h"
+#include "tests/support/driver_main_fixture.h"
 #include "tests/support/message_boxes.h"
 
 #include "platform/dde_client.h"
@@ -22,16 +23,11 @@
 #include <csignal>
 #include <memory>
 
-class TestDriverManagement : public QObject {
+class TestDriverManagement : public QObject, DriverMainFixture {
     Q_OBJECT
 
-    std::unique_ptr<platform::ApplicationWindow> appWindow;
-    std::unique_ptr<QTemporaryDir> folder;
-    std::unique_ptr<sim::LineSim> line;
     std::unique_ptr<platform::DdeServer> controller;  // the controlling application
     platform::DdeItem *command = nullptr;             // its watched item
-    std::unique_ptr<TMain> main;
-    QStringList messages;
     int number = 0;  // a service name of its own for every test
 
     QString controllerService() const { return QStringLiteral("ctlapp%1").arg(number); }
@@ -99,18 +95,13 @@ private slots:
     void init()
     {
         ++number;
-        appWindow = std::make_unique<platform::ApplicationWindow>();
-        folder = std::make_unique<QTemporaryDir>();
-        QVERIFY(QDir::setCurrent(folder->path()));
-        line = std::make_unique<sim::LineSim>();
-        messages.clear();
+        QVERIFY(setUp());
     }
     void cleanup()
     {
         main.reset();
         controller.reset();
-        line.reset();
-        appWindow.reset();
+        tearDown();
     }
 
     // The commands as they come: only the first character counts, and only when the button's
@@ -188,6 +179,45 @@ private slots:
             QCoreApplication::sendPostedEvents();  // the end of the settings state, handled
             QCOMPARE(caption(), QStringLiteral("&Action"));
             QCOMPARE(statePanel(), QStringLiteral("Stay State"));
+        }
+        QVERIFY(messages.isEmpty());
+    }
+
+    void startHeldWhileARunStops_data()
+    {
+        QTest::addColumn<bool>("laterStop");  // a "0" after the held start
+        QTest::newRow("0 then 1 restarts") << false;
+        QTest::newRow("0, 1, 0 stays stopped") << true;
+    }
+    // A "1" while the run is stopping ("&Wait") starts the next run once this one has ended,
+    // unless a "0" comes before that end.
+    void startHeldWhileARunStops()
+    {
+        QFETCH(bool, laterStop);
+        serveController(QStringLiteral("0"));
+        writeSettings(true, servicePath());
+        startDriver({QStringLiteral("/s")});
+        line->injectFault(sim::LineFault::Silence, -1);
+        PrgControl->TimeOut3 = 30000;  // the poll under way holds the stop until the line goes
+        send(QStringLiteral("1"));
+        expectPolling();
+        QVERIFY(line->waitForLog(1, std::chrono::seconds(10)));
+
+        send(QStringLiteral("0"));
+        QCOMPARE(caption(), QStringLiteral("&Wait"));
+        send(QStringLiteral("1"));
+        if (laterStop)
+            send(QStringLiteral("0"));
+        QCOMPARE(caption(), QStringLiteral("&Wait"));
+        line.reset();  // the poll under way fails at once, and the run ends
+        if (laterStop) {
+            expectIdle();
+            QCoreApplication::sendPostedEvents();  // the end of the run, handled
+            QCOMPARE(caption(), QStringLiteral("&Action"));
+            QVERIFY(!main->CurrentExchange());
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(main->CurrentExchange() && caption() == QLatin1String("&Stop"), 10000);
+            QTRY_COMPARE(statePanel(), QStringLiteral("Work State"));
         }
         QVERIFY(messages.isEmpty());
     }

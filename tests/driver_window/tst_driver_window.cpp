@@ -5,6 +5,7 @@
 #include "setup/about/about_u.h"
 #include "sim/line_sim.h"
 #include "tests/dde/dde_test_support.h"
+#include "tests/support/driver_main_fixture.h"
 #include "tests/support/message_boxes.h"
 
 #include "platform/dde_server.h"
@@ -20,15 +21,10 @@
 
 #include <memory>
 
-class TestDriverWindow : public QObject {
+class TestDriverWindow : public QObject, DriverMainFixture {
     Q_OBJECT
 
-    std::unique_ptr<platform::ApplicationWindow> appWindow;
-    std::unique_ptr<QTemporaryDir> folder;
-    std::unique_ptr<sim::LineSim> line;
-    std::unique_ptr<TMain> main;
-    QStringList messages;  // texts of the message boxes answered
-    QStringList captions;  // and their captions
+    QStringList captions;  // captions of the message boxes answered
     int serviceNumber = 0;
 
     QPushButton *button(const char *name) { return main->findChild<QPushButton *>(QLatin1String(name)); }
@@ -57,19 +53,10 @@ private slots:
     void initTestCase() { QVERIFY(useOwnRuntimeDir()); }
     void init()
     {
-        appWindow = std::make_unique<platform::ApplicationWindow>();
-        folder = std::make_unique<QTemporaryDir>();
-        QVERIFY(QDir::setCurrent(folder->path()));
-        line = std::make_unique<sim::LineSim>();
-        messages.clear();
+        QVERIFY(setUp());
         captions.clear();
     }
-    void cleanup()
-    {
-        main.reset();
-        line.reset();
-        appWindow.reset();
-    }
+    void cleanup() { tearDown(); }
 
     // "&About" of the icon's menu shows the driver's About box, modally, and it closes again.
     void aboutFromTheMenu()

@@ -6,7 +6,12 @@
 #include "exchange_u.h"
 #include "tests/support/rename_counter.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
 
 #include <atomic>
 
@@ -219,6 +224,41 @@ private slots:
         QCOMPARE(int(pc->State()), int(psSaved));
         QCOMPARE(window->ui->TS0SE0->value(), 42);
         QCOMPARE(startup.Seen(), QStringList{});
+    }
+
+    // The end from outside (a signal) with the project modified and an operation under way:
+    // the program waits for the operation, asks nothing, leaves the project file as last saved
+    // and says so on standard error, and writes its own settings.
+    void endFromOutsideLeavesTheProjectAsSaved()
+    {
+        Prepare("modified");
+        const QByteArray saved = ReadFile(Path("a.prj"));
+        fixture::RemoveSettings();
+        std::atomic<int> phase{0};
+        HoldLinkOnWorker(phase);
+
+        const QString errors = Path("stderr.txt");
+        std::fflush(stderr);
+        const int kept = ::dup(STDERR_FILENO);
+        const int file = ::open(QFile::encodeName(errors).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(file, STDERR_FILENO);
+        ::close(file);
+        TScript script;  // anything asked would be seen here
+        window->EndUnattended(SIGTERM);
+        QTest::qWait(50);
+        const bool waited = window->isVisible();  // the operation still holds the link
+        phase = 2;
+        QTRY_VERIFY(!window->isVisible());
+        std::fflush(stderr);
+        ::dup2(kept, STDERR_FILENO);
+        ::close(kept);
+
+        QVERIFY(waited);
+        QCOMPARE(script.Seen(), QStringList{});
+        QCOMPARE(ReadFile(Path("a.prj")), saved);
+        const QByteArray said = ReadFile(errors);
+        QVERIFY2(said.contains("SIGTERM") && said.contains("not saved") && said.contains("a.prj"), said.constData());
+        QVERIFY(QFile::exists(fixture::SettingsPath()));
     }
 
     void saveDuringExchangeWaitsForTheLinkLock()

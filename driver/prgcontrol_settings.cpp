@@ -300,7 +300,7 @@ bool TProgramControl::SaveSettings()
         }
         ini.commit();
     } catch (const platform::ProfileWriteError &e) {
-        ShowError(Owner, e.text());
+        ShowError(Owner, e.message());
         return false;
     }
     if (SensorList.isEmpty())

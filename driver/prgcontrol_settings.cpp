@@ -400,7 +400,7 @@ bool TProgramControl::SaveSettings()
         }
         ini.commit();
     } catch (const platform::ProfileWriteError &e) {
-        ShowError(*this, e.text());
+        ShowError(*this, e.message());
         return false;
     }
     if (SensorList.isEmpty())

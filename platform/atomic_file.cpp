@@ -1,11 +1,17 @@
 #include "platform/atomic_file.h"
 
+#include "platform/file_error.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <vector>
+
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,10 +19,9 @@ namespace platform {
 
 namespace {
 
-QString systemText(int error)
-{
-    return qt_error_string(error);
-}
+constexpr char TemporaryLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+constexpr int TemporaryRandomLength = 6;
+constexpr QByteArrayView TemporarySuffix = ".tmp";
 
 // Writes all of data, going on after a partial write or a signal.
 bool writeAll(int fd, QByteArrayView data)
@@ -38,20 +43,102 @@ bool writeAll(int fd, QByteArrayView data)
     return true;
 }
 
-// A new file beside target that no one else has: "<name>.<6 random letters>.tmp".
-int createTemporary(const QByteArray &target, QByteArray &name)
+int lockFile(int fd, int how)
 {
-    static const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        name = target + '.';
-        for (int i = 0; i < 6; ++i)
-            name += letters[QRandomGenerator::global()->bounded(int(sizeof letters) - 1)];
-        name += ".tmp";
-        const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
+    int rc;
+    do
+        rc = ::flock(fd, how);
+    while (rc != 0 && errno == EINTR);
+    return rc;
+}
+
+// Whether entry is the name of a temporary file of a replacement of the file called name.
+bool isTemporaryOf(QByteArrayView entry, QByteArrayView name)
+{
+    if (entry.size() != name.size() + 1 + TemporaryRandomLength + TemporarySuffix.size() || !entry.startsWith(name)
+        || entry[name.size()] != '.' || !entry.endsWith(TemporarySuffix))
+        return false;
+    const QByteArrayView random = entry.sliced(name.size() + 1, TemporaryRandomLength);
+    for (const char c : random) {
+        if (QByteArrayView(TemporaryLetters).indexOf(c) < 0)
+            return false;
     }
-    return -1;
+    return true;
+}
+
+// Removes the temporary files that dead writers left beside target. A live writer holds the
+// flock of its temporary file until its rename, so a file whose lock can be taken has no writer;
+// it is removed while the lock is held and only if the name still is that file.
+void removeStaleTemporaries(const QByteArray &target)
+{
+    const qsizetype slash = target.lastIndexOf('/');
+    const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : target.left(slash);
+    const QByteArray name = target.mid(slash + 1);
+    std::vector<QByteArray> stale;
+    if (DIR *dir = ::opendir(folder.constData())) {
+        while (const dirent *entry = ::readdir(dir)) {
+            if (isTemporaryOf(entry->d_name, name))
+                stale.push_back(folder + '/' + entry->d_name);
+        }
+        ::closedir(dir);
+    }
+    for (const QByteArray &path : stale) {
+        constexpr int flags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+        int fd = ::open(path.constData(), O_RDONLY | flags);
+        if (fd < 0 && errno == EACCES)
+            fd = ::open(path.constData(), O_WRONLY | flags);
+        if (fd < 0)
+            continue;
+        struct stat byFd {}, byName {};
+        if (::fstat(fd, &byFd) == 0 && S_ISREG(byFd.st_mode) && lockFile(fd, LOCK_EX | LOCK_NB) == 0
+            && ::lstat(path.constData(), &byName) == 0 && byName.st_dev == byFd.st_dev && byName.st_ino == byFd.st_ino)
+            ::unlink(path.constData());
+        ::close(fd);
+    }
+}
+
+// A new file beside target that no one else has, and the lock that keeps it from being taken
+// for a dead writer's while it lives.
+struct Temporary {
+    QByteArray name;
+    int fd = -1;     // written through
+    int lockFd = -1; // holds the flock: a descriptor of its own, so that the written one can be
+                     // closed (and its close checked) before the rename while the lock stays
+};
+
+bool createTemporary(const QByteArray &target, Temporary &temporary)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        QByteArray name = target + '.';
+        for (int i = 0; i < TemporaryRandomLength; ++i)
+            name += TemporaryLetters[QRandomGenerator::global()->bounded(int(sizeof TemporaryLetters) - 1)];
+        name += TemporarySuffix;
+        const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+        if (fd < 0) {
+            if (errno == EEXIST)
+                continue;
+            return false;
+        }
+        // Read-only, so that its close after the rename is no write to the file under its new
+        // name; where the umask leaves no read permission, the written descriptor holds the lock.
+        const int lockFd = ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
+        // A file system without flock leaves the file unlocked; no one can then take it for a
+        // dead writer's either.
+        lockFile(lockFd >= 0 ? lockFd : fd, LOCK_EX);
+        // Between the open and the lock another save may have taken the file for a dead
+        // writer's and removed it: then start again with a new one.
+        struct stat info {};
+        if (::fstat(fd, &info) == 0 && info.st_nlink == 0) {
+            ::close(fd);
+            if (lockFd >= 0)
+                ::close(lockFd);
+            continue;
+        }
+        temporary = {std::move(name), fd, lockFd};
+        return true;
+    }
+    errno = EEXIST;
+    return false;
 }
 
 } // namespace
@@ -59,37 +146,53 @@ int createTemporary(const QByteArray &target, QByteArray &name)
 QString replacementTarget(const QString &path)
 {
     const QFileInfo info(path);
-    return info.isSymLink() ? info.symLinkTarget() : path;
+    if (!info.isSymLink())
+        return path;
+    // A chain of links ends at the file; a link to nothing names where the file would be.
+    const QString canonical = info.canonicalFilePath();
+    return canonical.isEmpty() ? info.symLinkTarget() : canonical;
 }
 
 QString replaceFile(const QString &path, QByteArrayView content)
 {
+    const auto refusal = [](int error) { return fileErrorText(error, FileAccess::Write); };
     const QByteArray target = QFile::encodeName(replacementTarget(path));
     struct stat old {};
     const bool exists = ::stat(target.constData(), &old) == 0;
     if (!exists && errno != ENOENT)
-        return systemText(errno);
-    if (exists && !S_ISREG(old.st_mode))
-        return systemText(S_ISDIR(old.st_mode) ? EISDIR : EINVAL);
+        return refusal(errno);
+    if (exists) {
+        if (!S_ISREG(old.st_mode))
+            return refusal(NotRegularFile);
+        // A file without its owner's write permission was marked read-only: the rename would
+        // replace it all the same (and the superuser could write it anyway), so it is refused here.
+        if (!(old.st_mode & S_IWUSR))
+            return refusal(ReadOnlyFile);
+        if (::faccessat(AT_FDCWD, target.constData(), W_OK, AT_EACCESS) != 0)
+            return refusal(errno);
+    }
+    removeStaleTemporaries(target);
 
-    QByteArray temporary;
-    const int fd = createTemporary(target, temporary);
-    if (fd < 0)
-        return systemText(errno);
+    Temporary temporary;
+    if (!createTemporary(target, temporary))
+        return refusal(errno);
     // The data must be on the disk before the name points at it: the sync is also where a
     // file system that allocates late reports a full disk.
+    const int fd = temporary.fd;
     const bool written = (!exists || ::fchmod(fd, old.st_mode & 07777) == 0) && writeAll(fd, content)
                          && ::fsync(fd) == 0;
     int error = written ? 0 : errno;
-    if (::close(fd) != 0 && !error)
+    // The written descriptor is closed, and its close checked, before the rename, unless it is
+    // the one that holds the lock: the lock stays until the name is settled.
+    const bool separateLock = temporary.lockFd >= 0;
+    if (separateLock && ::close(fd) != 0 && !error)
         error = errno;
-    if (!error && ::rename(temporary.constData(), target.constData()) != 0)
+    if (!error && ::rename(temporary.name.constData(), target.constData()) != 0)
         error = errno;
-    if (error) {
-        ::unlink(temporary.constData());
-        return systemText(error);
-    }
-    return {};
+    if (error)
+        ::unlink(temporary.name.constData());
+    ::close(separateLock ? temporary.lockFd : fd);
+    return error ? refusal(error) : QString();
 }
 
 } // namespace platform

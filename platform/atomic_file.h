@@ -5,18 +5,26 @@
 // and the temporary file is removed. Every write checks its result itself: a buffered writer
 // that drops a failed flush (as QSaveFile::commit() does on this Qt) would put an empty or cut
 // file in place of the old one and call it success.
+//
+// The temporary file is "<name>.<6 letters or digits>.tmp", and its writer holds an flock on it
+// until the rename. A writer killed half way leaves it behind; the next replacement of the same
+// file removes those whose lock it can take (their writer is gone) and leaves the ones that
+// another running writer still holds.
 #include <QByteArrayView>
 #include <QString>
 
 namespace platform {
 
-// The file that a replacement of path writes: the target of a symbolic link, else path itself.
+// The file that a replacement of path writes: the final target of a symbolic link (through a
+// chain of links), else path itself.
 QString replacementTarget(const QString &path);
 
-// Replaces the file at path (its link target for a symbolic link) with content, keeping the old
-// file's permission bits; a new file gets those of the umask. A path that names something other
-// than a regular file (a named pipe, a device, a folder) is refused and left alone. Empty on
-// success, otherwise the system's text of what failed.
+// Replaces the file at path (its link target for a symbolic link, which stays a link) with
+// content, keeping the old file's permission bits; a new file gets those of the umask. Refused,
+// and left alone: a path that names something other than a regular file (a named pipe, a
+// device, a folder); a file its owner may not write (marked read-only), for the superuser too;
+// a file this process may not write. Empty on success, otherwise the reason in the user's words
+// (file_error.h).
 QString replaceFile(const QString &path, QByteArrayView content);
 
 } // namespace platform

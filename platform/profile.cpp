@@ -2,6 +2,7 @@
 
 #include "platform/atomic_file.h"
 #include "platform/codepage.h"
+#include "platform/file_error.h"
 #include "platform/user_file.h"
 
 #include <QFile>
@@ -23,14 +24,20 @@
 
 namespace platform {
 
-ProfileWriteError::ProfileWriteError(const QString &path)
-    : std::runtime_error(QStringLiteral("Unable to write to %1").arg(path).toStdString()), m_path(path)
+ProfileWriteError::ProfileWriteError(const QString &path, QString reason)
+    : std::runtime_error(QStringLiteral("Unable to write to %1").arg(path).toStdString()), m_path(path),
+      m_reason(std::move(reason))
 {
 }
 
 QString ProfileWriteError::text() const
 {
     return QStringLiteral("Unable to write to %1").arg(m_path);
+}
+
+QString ProfileWriteError::message() const
+{
+    return m_reason.isEmpty() ? text() : text() + QLatin1Char('\n') + m_reason;
 }
 
 namespace {
@@ -201,7 +208,8 @@ std::optional<Line> findKey(const QByteArray &text, const Name &section, const N
 }
 
 // The text of a regular file, opened without waiting: a folder has no text, and a named pipe
-// would block the open. Nothing when it cannot be read.
+// would block the open. Nothing when it cannot be read, with errno saying why (EINVAL for
+// anything but a regular file).
 std::optional<QByteArray> readRegular(const QString &path)
 {
     const int fd = openRegularDescriptor(path);
@@ -210,11 +218,14 @@ std::optional<QByteArray> readRegular(const QString &path)
     QFile file;
     if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
+        errno = EIO;
         return std::nullopt;
     }
     QByteArray text = file.readAll();
-    if (file.error() != QFileDevice::NoError)
+    if (file.error() != QFileDevice::NoError) {
+        errno = EIO;
         return std::nullopt;
+    }
     return text;
 }
 
@@ -356,7 +367,7 @@ QByteArray loadForWrite(const QString &path)
         return {};
     std::optional<QByteArray> text = readRegular(path);
     if (!text)
-        throw ProfileWriteError(path);
+        throw ProfileWriteError(path, fileErrorText(errno == EINVAL ? NotRegularFile : errno, FileAccess::Read));
     return *std::move(text);
 }
 
@@ -378,14 +389,15 @@ public:
         const QString folder = QFileInfo(replacementTarget(path)).absolutePath();
         m_fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (m_fd < 0)
-            throw ProfileWriteError(path);
+            throw ProfileWriteError(path, fileErrorText(errno, FileAccess::Write));
         int rc;
         do
             rc = ::flock(m_fd, LOCK_EX);
         while (rc != 0 && errno == EINTR);
         if (rc != 0) {
+            const int error = errno;
             ::close(m_fd);
-            throw ProfileWriteError(path);
+            throw ProfileWriteError(path, fileErrorText(error, FileAccess::Write));
         }
     }
     ~FolderLock() { ::close(m_fd); } // the lock goes with the descriptor
@@ -397,18 +409,13 @@ private:
 };
 
 // Replaces the file with text (atomic_file.h), so that the old file stays whole until the new
-// one is complete and on the disk. A file without any write permission counts as read-only, as
-// the read-only attribute does on Windows, even for the superuser.
+// one is complete and on the disk; a file marked read-only is refused there.
 void save(const QString &path, const QByteArray &before, const QByteArray &after)
 {
-    const QFileInfo info(path);
     if (after == before)
         return;
-    constexpr auto writeBits = QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
-    if (info.exists() && (!info.isWritable() || !(info.permissions() & writeBits)))
-        throw ProfileWriteError(path);
-    if (!replaceFile(path, after).isEmpty())
-        throw ProfileWriteError(path);
+    if (QString reason = replaceFile(path, after); !reason.isEmpty())
+        throw ProfileWriteError(path, std::move(reason));
 }
 
 // A write of a batch: section and key as asked for, the value as the file will hold it.

@@ -25,7 +25,9 @@
 //   at the end of its section, a new section at the end of the file.
 // - Every change is a read, an edit and an atomic replacement of the whole file (atomic_file.h):
 //   a crash or a full disk never leaves a truncated file. A refused write throws
-//   ProfileWriteError with the text "Unable to write to <path>", and the file stays as it was.
+//   ProfileWriteError with the text "Unable to write to <path>" and the reason, and the file
+//   stays as it was. A file marked read-only (no write permission for its owner) is refused,
+//   for the superuser too.
 // - The read-modify-write is locked against every thread and every process that writes a
 //   profile file in that folder (an flock on the folder), so two programs saving at once lose
 //   none of each other's keys. Readers need no lock: they see the old file or the new one.
@@ -45,12 +47,17 @@ namespace platform {
 
 class ProfileWriteError : public std::runtime_error {
 public:
-    explicit ProfileWriteError(const QString &path);
+    explicit ProfileWriteError(const QString &path, QString reason = QString());
     QString path() const { return m_path; }
     QString text() const; // "Unable to write to <path>"
+    // Why, in the user's words (file_error.h); empty when not known.
+    const QString &reason() const { return m_reason; }
+    // What the user is shown: the text, then the reason on a line of its own.
+    QString message() const;
 
 private:
     QString m_path;
+    QString m_reason;
 };
 
 class ProfileFile {

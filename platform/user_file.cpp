@@ -1,5 +1,7 @@
 #include "platform/user_file.h"
 
+#include "platform/file_error.h"
+
 #include <QFile>
 
 #include <cerrno>
@@ -42,8 +44,9 @@ namespace {
 
 [[noreturn]] void refuse(const QString &path, int error)
 {
-    throw UserFileError(path, error == EINVAL ? UserFileError::NotRegular : UserFileError::CannotOpen,
-                        qt_error_string(error));
+    const bool notRegular = error == EINVAL;
+    throw UserFileError(path, notRegular ? UserFileError::NotRegular : UserFileError::CannotOpen,
+                        fileErrorText(notRegular ? NotRegularFile : error, FileAccess::Read));
 }
 
 } // namespace

@@ -22,7 +22,7 @@ public:
     UserFileError(QString path, Kind kind, QString reason);
     const QString &path() const { return m_path; }
     Kind kind() const { return m_kind; }
-    const QString &reason() const { return m_reason; } // the system's text
+    const QString &reason() const { return m_reason; } // why, in the user's words (file_error.h)
 
 private:
     QString m_path;

@@ -390,7 +390,7 @@ bool TfMain::FormClose()
         ProgramControl->SaveProgramSettings(ProgramControl->SettingsFileName());
     } catch (const platform::ProfileWriteError &e) {
         // The settings are lost, the program still ends: say so rather than keep it open.
-        ProgramControl->ShowProgramMessage(true, e.text(), mtError, mbOK);
+        ProgramControl->ShowProgramMessage(true, e.message(), mtError, mbOK);
     }
     return true;
 }

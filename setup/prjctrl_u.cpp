@@ -334,7 +334,7 @@ bool TProjectControl::RunCommand(const std::function<void()> &command)
         command();
         return true;
     } catch (const platform::ProfileWriteError &e) {
-        error = e.text();
+        error = e.message();
     } catch (const TConvertError &e) {
         error = e.Message();
     } catch (const platform::UserFileError &e) {

@@ -466,7 +466,7 @@ private slots:
         driver->control->SensorTimeInterval = 900;
         const auto text = answerNextBox(QMessageBox::Ok);
         QVERIFY(!driver->control->SaveSettings());
-        QCOMPARE(*text, QStringLiteral("Unable to write to %1").arg(driver->iniPath()));
+        QCOMPARE(*text, QStringLiteral("Unable to write to %1\nФайл доступен только для чтения.").arg(driver->iniPath()));
         QCOMPARE(fileBytes(driver->iniPath()), old);
         QFile::setPermissions(driver->iniPath(), QFile::ReadOwner | QFile::WriteOwner);
     }

@@ -91,7 +91,7 @@ private slots:
         for (int i = 0; i < 100; ++i)
             batch.writeInteger(QStringLiteral("Sensors"), QStringLiteral("Sensor%1").arg(i), i);
         QVERIFY_THROWS_EXCEPTION(platform::ProfileWriteError, batch.commit());
-        QVERIFY(!platform::replaceFile(path, QByteArray(10, 'x')).isEmpty());
+        QCOMPARE(platform::replaceFile(path, QByteArray(10, 'x')), QStringLiteral("На диске нет места."));
         QCOMPARE(project::ReadFile(path), before);
         VerifyOnly({QStringLiteral("settings.ini")});
         // With room again the same write goes through.
@@ -119,8 +119,9 @@ private slots:
         f.Ui().M0N3->trigger();
         f.Ui().TS3Button9->click();
         QTRY_VERIFY(script.Done());
-        QCOMPARE(script.Seen(), QStringList({QStringLiteral("Unable to write to ") + projectFile, "<CalibSaveDialog>",
-                                             QStringLiteral("Unable to write to ") + calibrationFile}));
+        const QString noSpace = QStringLiteral("\nНа диске нет места.");
+        QCOMPARE(script.Seen(), QStringList({QStringLiteral("Unable to write to ") + projectFile + noSpace, "<CalibSaveDialog>",
+                                             QStringLiteral("Unable to write to ") + calibrationFile + noSpace}));
         QCOMPARE(f.Window->ProjectControl->State(), psModified);
         QCOMPARE(project::ReadFile(projectFile), project);
         QCOMPARE(project::ReadFile(calibrationFile), calibration);
@@ -135,10 +136,44 @@ private slots:
         Fill();
         const QStringList seen = f.Run(f.Ui().M2N3, &(new project::TScript)->Choose(copy).Answer(QMessageBox::Ok));
         QCOMPARE(seen.size(), 2);
-        QVERIFY2(seen[1].startsWith(QStringLiteral("Не удалось записать файл \"%1\":\n").arg(copy)), qPrintable(seen[1]));
+        QCOMPARE(seen[1], QStringLiteral("Не удалось записать файл \"%1\":\nНа диске нет места.").arg(copy));
         QCOMPARE(f.Line->log().size(), std::size_t(1 + 2048));
         QCOMPARE(project::ReadFile(copy), old);
         VerifyOnly({QStringLiteral("copy.bin")});
+        f.VerifyIdle();
+    }
+
+    // The same disk mounted read-only: every save is refused in the user's words, and the files
+    // stay as they were.
+    void readOnlyFileSystemIsSaidSo()
+    {
+        const QString copy = Path(QStringLiteral("copy.bin")), projectFile = Path(QStringLiteral("job.prj"));
+        const QByteArray old(2048, '\x5A');
+        project::WriteFile(copy, old);
+        f.Window->ProgramControl->SetProjectFileName(projectFile);
+        f.Window->ProjectControl->WriteProject();
+        const QByteArray project = project::ReadFile(projectFile);
+        f.Ui().TS3Edit7->setText(QStringLiteral("4.5"));
+        QCOMPARE(f.Window->ProjectControl->State(), psModified);
+        const QByteArray mountPoint = QFile::encodeName(FMountPoint.path());
+        QCOMPARE(::mount("tmpfs", mountPoint.constData(), "tmpfs", MS_REMOUNT | MS_RDONLY | MS_NOSUID | MS_NODEV, nullptr), 0);
+        const QString readOnly = QStringLiteral("Файловая система доступна только для чтения.");
+
+        QCOMPARE(platform::replaceFile(copy, "x"), readOnly);
+        QCOMPARE(platform::replaceFile(Path(QStringLiteral("new.bin")), "x"), readOnly);
+        {
+            project::TScript script;
+            script.Answer(QMessageBox::Ok);
+            f.Ui().M0N3->trigger();
+            QTRY_VERIFY(script.Done());
+            QCOMPARE(script.Seen(), QStringList{QStringLiteral("Unable to write to %1\n").arg(projectFile) + readOnly});
+        }
+        const QStringList seen = f.Run(f.Ui().M2N3, &(new project::TScript)->Choose(copy).Answer(QMessageBox::Ok));
+        QCOMPARE(::mount("tmpfs", mountPoint.constData(), "tmpfs", MS_REMOUNT | MS_NOSUID | MS_NODEV, nullptr), 0);
+
+        QCOMPARE(seen.value(1), QStringLiteral("Не удалось записать файл \"%1\":\n").arg(copy) + readOnly);
+        QCOMPARE(project::ReadFile(copy), old);
+        QCOMPARE(project::ReadFile(projectFile), project);
         f.VerifyIdle();
     }
 };

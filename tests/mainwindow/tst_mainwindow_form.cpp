@@ -179,7 +179,7 @@ private slots:
         QVERIFY(window->close());
         QVERIFY(answer->Answered);
         QCOMPARE(answer->Title, QStringLiteral("Error"));
-        QCOMPARE(answer->Text, QStringLiteral("Unable to write to %1").arg(SettingsPath()));
+        QCOMPARE(answer->Text, QStringLiteral("Unable to write to %1\nЭто не обычный файл (канал, устройство или папка).").arg(SettingsPath()));
         window.reset();
         RemoveSettings();
     }

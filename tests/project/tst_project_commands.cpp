@@ -381,7 +381,7 @@ private slots:
         TScript script;
         script.Answer(QMessageBox::Ok);
         window->ui->M0N3->trigger();
-        QCOMPARE(script.Seen(), QStringList{QStringLiteral("Unable to write to %1").arg(Path("a.prj"))});
+        QCOMPARE(script.Seen(), QStringList{QStringLiteral("Unable to write to %1\nФайл доступен только для чтения.").arg(Path("a.prj"))});
         std::atomic<int> taken{0};
         TExchange::Start([&] {
             const bool locked = COMPortMutex().tryLock();
@@ -394,15 +394,28 @@ private slots:
         window->ProgramControl->SetExchangeState(Idle);
     }
 
+    // A project or calibration file marked read-only stays as it was, for the superuser too,
+    // and the message names it and says why.
     void refusedWriteIsReportedAndChangesNoState()
     {
         Prepare("modified");
-        QFile::setPermissions(Path("a.prj"), QFile::ReadOwner | QFile::ReadGroup);
+        const QByteArray project = ReadFile(Path("a.prj"));
+        const QByteArray calibration = WindowsText({"[CALIBRATION]", "Ku=7"});
+        WriteFile(Path("c.clb"), calibration);
+        const auto readOnly = QFile::ReadOwner | QFile::ReadGroup;
+        QVERIFY(QFile::setPermissions(Path("a.prj"), readOnly));
+        QVERIFY(QFile::setPermissions(Path("c.clb"), readOnly));
         TScript script;
-        script.Answer(QMessageBox::Ok);
+        script.Answer(QMessageBox::Ok).Choose(Path("c.clb")).Answer(QMessageBox::Ok);
         window->ui->M0N3->trigger();
-        QCOMPARE(script.Seen(), QStringList{QStringLiteral("Unable to write to %1").arg(Path("a.prj"))});
+        window->ui->TS3Button9->click();
+        QVERIFY(script.Done());
+        const QString refusal = QStringLiteral("Unable to write to %1\nФайл доступен только для чтения.");
+        QCOMPARE(script.Seen(), QStringList({refusal.arg(Path("a.prj")), "<CalibSaveDialog>", refusal.arg(Path("c.clb"))}));
         QCOMPARE(int(pc->State()), int(psModified));
+        QCOMPARE(ReadFile(Path("a.prj")), project);
+        QCOMPARE(ReadFile(Path("c.clb")), calibration);
+        QCOMPARE(QFile::permissions(Path("c.clb")) & 0x7077, readOnly);
     }
 };
 

@@ -53,6 +53,33 @@ QIcon driverIcon()
     return QIcon(picture);
 }
 
+// What the status panels show besides their first texts: the controller's state and result
+// texts, and the clock in the system's time format.
+const QStringList StateTexts = {QStringLiteral("Stay State"), QStringLiteral("Adjustment State"), QStringLiteral("Work State")};
+const QStringList ResultTexts = {QStringLiteral("Ok"), QStringLiteral("Error")};
+
+QStringList ClockTexts()
+{
+    QStringList texts{QStringLiteral("Time")};
+    for (int hour = 0; hour < 24; ++hour)
+        texts << LongTimeText(QTime(hour, 58, 58));
+    return texts;
+}
+
+// The width a label (a status panel, a readout) needs to show each of its texts whole in its own
+// font, and at least its designed width.
+int LabelWidth(QLabel *panel, int designed, const QStringList &texts)
+{
+    const QString shown = panel->text();
+    int width = designed;
+    for (const QString &text : texts) {
+        panel->setText(text);
+        width = std::max(width, panel->sizeHint().width());
+    }
+    panel->setText(shown);
+    return width;
+}
+
 // A warning box as the system's standard message dialog captions it.
 void warn(QWidget *parent, const QString &text)
 {
@@ -68,14 +95,18 @@ TMain::TMain(QWidget *parent) : QMainWindow(parent), ui(new Ui::TMain)
                    | Qt::WindowCloseButtonHint);
     setWindowIcon(driverIcon());
 
+    // The readout of the sensor number holds the largest one.
+    ui->ST1->setFixedWidth(LabelWidth(ui->ST1, ui->ST1->maximumWidth(), {QString::number(TProgramControl::MaxSensors)}));
+
     const QString initial[3] = {QStringLiteral("Time"), QStringLiteral("Stay State"), QStringLiteral("Ok")};
     const int widths[3] = {50, 92, 50};
+    const QStringList texts[3] = {ClockTexts(), StateTexts, ResultTexts};
     for (int i = 0; i < 3; ++i) {
         Panels[i] = new QLabel(initial[i], ui->SB1);
         Panels[i]->setObjectName(QStringLiteral("SB1Panel%1").arg(i));
         Panels[i]->setAlignment(Qt::AlignCenter);
-        Panels[i]->setFixedWidth(widths[i]);
         Panels[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        Panels[i]->setFixedWidth(LabelWidth(Panels[i], widths[i], texts[i]));
         ui->SB1->addWidget(Panels[i]);
     }
 

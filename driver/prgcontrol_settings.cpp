@@ -147,7 +147,7 @@ QString RefusedDdeNameText(const QString &what, const QString &refused, const QS
     }
     if (refused.size() > shown.size())
         shown += QStringLiteral("...");
-    return QStringLiteral("%1 \"%2\" (%3 симв.) недопустим для DDE; используется \"%4\".")
+    return QStringLiteral("%1 \"%2\" (%3 симв.) отклонён; используется \"%4\".")
         .arg(what, shown).arg(refused.size()).arg(served);
 }
 
@@ -327,7 +327,8 @@ bool TProgramControl::LoadSettings()
     const qsizetype keys = ini.readSection(SensorsSection).size();
     const int count = int(std::min<qsizetype>(keys, MaxSensors));
     if (keys > MaxSensors)
-        warnings << QStringLiteral("В %1 датчиков: %2. Номер датчика не больше %3: датчики с %4 по %2 не загружены.")
+        warnings << QStringLiteral("В %1 датчиков: %2. Номер датчика не больше %3: "
+                                   "датчики с %4 по %2 не загружены и при выходе не сохранятся.")
                         .arg(SettingsFileName).arg(keys).arg(MaxSensors).arg(MaxSensors + 1);
 
     // The items of the sensors are named ObjectName + number; a name the DDE layer refuses

@@ -7,6 +7,7 @@
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSpinBox>
 
 namespace comport {
@@ -14,7 +15,7 @@ namespace comport {
 SettingsDialog::SettingsDialog(const PortConfig &config, QWidget *parent) : QDialog(parent)
 {
     setObjectName("COMPortSettings");
-    setWindowTitle("COM port settings");
+    setWindowTitle(QStringLiteral("Настройка COM-порта"));
 
     m_port = new QComboBox(this);
     m_port->setObjectName("PortBox");
@@ -34,11 +35,12 @@ SettingsDialog::SettingsDialog(const PortConfig &config, QWidget *parent) : QDia
         m_baud->addItem(QString::number(*rate), int(*rate));
     m_baud->setCurrentIndex(std::max(0, m_baud->findData(config.baud)));
 
-    const char *const labels[3] = {"Transmit allowance, ms:", "Gap between bytes, ms:", "Answer time-out, ms:"};
+    const QString labels[3] = {QStringLiteral("Запас на передачу, мс:"), QStringLiteral("Пауза между байтами, мс:"),
+                               QStringLiteral("Ожидание ответа, мс:")};
     const std::uint16_t values[3] = {config.timeOut1, config.timeOut2, config.timeOut3};
     auto *form = new QFormLayout(this);
-    form->addRow("Port:", m_port);
-    form->addRow("Baud rate:", m_baud);
+    form->addRow(QStringLiteral("Порт:"), m_port);
+    form->addRow(QStringLiteral("Скорость, бод:"), m_baud);
     for (int i = 0; i < 3; ++i) {
         m_timeOut[i] = new QSpinBox(this);
         m_timeOut[i]->setObjectName(QString("TimeOut%1Box").arg(i + 1));
@@ -46,7 +48,10 @@ SettingsDialog::SettingsDialog(const PortConfig &config, QWidget *parent) : QDia
         m_timeOut[i]->setValue(values[i]);
         form->addRow(labels[i], m_timeOut[i]);
     }
+    // Captions of our own: Qt's standard ones follow its translations, which may not be installed.
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("OK"));
+    buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Отмена"));
     form->addRow(buttons);
     connect(buttons, &QDialogButtonBox::accepted, this, &SettingsDialog::checkAndAccept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -66,7 +71,7 @@ PortConfig SettingsDialog::config() const
 void SettingsDialog::checkAndAccept()
 {
     if (validateConfig(config()) != COMPORT_OK) {
-        QMessageBox::warning(this, windowTitle(), QString("\"%1\" cannot name a serial port.").arg(m_port->currentText()));
+        QMessageBox::warning(this, windowTitle(), QStringLiteral("\"%1\" не может быть именем последовательного порта.").arg(m_port->currentText()));
         m_port->setFocus();
         return;
     }

@@ -51,11 +51,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
 
     ProfileFile ini(path);
+    // A snapshot of the same text reads what the file's own reads give.
+    const platform::ProfileSnapshot snapshot(path);
     const QStringList sections = ini.readSections();
     for (const QString &section : sections.mid(0, 4)) {
         const QStringList keys = ini.readSection(section);
+        check(snapshot.sectionExists(section) == ini.sectionExists(section));
         for (const QString &key : keys.mid(0, 8)) {
             check(ini.valueExists(section, key));
+            check(snapshot.readString(section, key, QString()) == ini.readString(section, key, QString()));
+            check(snapshot.readInteger(section, key, -1) == ini.readInteger(section, key, -1));
             check(ini.readString(section, key, QString()).size() <= ProfileFile::MaxTextLength);
             ini.readInteger(section, key, 0);
             ini.readFloat(section, key, 0);

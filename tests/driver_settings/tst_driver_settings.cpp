@@ -408,6 +408,22 @@ private slots:
         QVERIFY(fileBytes(driver.iniPath()).contains(QStringLiteral("Left=%1\r\nTop=%2\r\n").arg(area.left() + 7).arg(area.top() + 9).toLatin1()));
     }
 
+    // The warning box of such a start-up stands on the screen, with the window it belongs to.
+    void startUpWarningIsOnTheScreen()
+    {
+        putFile(folder + QStringLiteral("/tagpump.ini"), "[Main]\r\nLeft=-5000\r\nTop=2147483647\r\n[Common Adjusts]\r\nTopicName=\r\n");
+        DriverFixture driver(folder);
+        driver.main->setFixedSize(220, 90);
+        QRect box;
+        onNextModal([&box](QWidget *modal) {
+            box = modal->frameGeometry();
+            modal->close();
+        });
+        driver.control->LoadSettings();
+        const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+        QVERIFY2(area.contains(box), qPrintable(QStringLiteral("%1,%2 %3x%4").arg(box.x()).arg(box.y()).arg(box.width()).arg(box.height())));
+    }
+
     void autorunEntryFollowsTheSetting()
     {
         const QString entry = platform::autorunEntryPath(QStringLiteral("tagpump"));

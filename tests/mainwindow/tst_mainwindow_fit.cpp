@@ -6,61 +6,18 @@
 // With VKS_GRAB_DIR set, every tab is also saved as a PNG in both font styles, to be looked at.
 #include "window_fixture.h"
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QGroupBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QStyleOptionFrame>
+#include "tests/support/text_fit.h"
+
 #include <QTabBar>
 #include <QToolButton>
 
 using namespace fixture;
+using textfit::CutTexts;
+using textfit::TextRoom;
 
 namespace {
 
 const QString LongestFloat = QStringLiteral("-99999.999");
-
-// The width a line edit has for its text.
-int TextRoom(const QLineEdit *edit)
-{
-    QStyleOptionFrame option;
-    option.initFrom(edit);
-    option.rect = edit->rect();
-    option.lineWidth = edit->hasFrame() ? edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit) : 0;
-    const QRect contents = edit->style()->subElementRect(QStyle::SE_LineEditContents, &option, edit);
-    const QMargins margins = edit->textMargins();
-    return contents.width() - margins.left() - margins.right() - 4;  // QLineEdit keeps 2 px a side
-}
-
-// The controls of one tab whose caption is cut, as "name: text" lines.
-QStringList CutTexts(QWidget *page)
-{
-    QStringList cut;
-    auto check = [&cut](QWidget *w, const QString &text, int needed) {
-        if (w->isVisible() && !text.isEmpty() && w->width() < needed)
-            cut << QStringLiteral("%1 \"%2\": %3 < %4").arg(w->objectName(), text).arg(w->width()).arg(needed);
-    };
-    for (QLabel *label : page->findChildren<QLabel *>()) {
-        if (!label->wordWrap() && label->pixmap().isNull())
-            check(label, label->text(), label->sizeHint().width());
-    }
-    for (QAbstractButton *button : page->findChildren<QAbstractButton *>()) {
-        if (qobject_cast<QCheckBox *>(button) || qobject_cast<QRadioButton *>(button)
-            || qobject_cast<QPushButton *>(button))
-            check(button, button->text(), button->sizeHint().width());
-    }
-    for (QGroupBox *group : page->findChildren<QGroupBox *>()) {
-        const int needed = group->fontMetrics().horizontalAdvance(group->title()) + 16;
-        check(group, group->title(), needed);
-    }
-    // A list is wide enough for its longest item (its size hint measures them all).
-    for (QComboBox *list : page->findChildren<QComboBox *>())
-        check(list, list->objectName(), list->sizeHint().width());
-    return cut;
-}
 
 } // namespace
 

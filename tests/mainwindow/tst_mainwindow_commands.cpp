@@ -210,6 +210,17 @@ class TestMainWindowCommands : public QObject {
         f.Window->ProjectControl->SetState(psModified);
     }
 
+    // Runs the current row: prepares the project, uses the sender as `use` does, compares.
+    void CheckRow(const std::function<void(const QString &sender)> &use)
+    {
+        QFETCH(QString, sender);
+        QFETCH(QList<QMessageBox::StandardButton>, answers);
+        QFETCH(bool, modified);
+        QFETCH(QString, observed);
+        Prepare(modified);
+        QCOMPARE(Closed(Observe([&] { use(sender); }, answers), modified), observed);
+    }
+
 private slots:
     void initTestCase()
     {
@@ -234,28 +245,20 @@ private slots:
     void everySenderReachesItsAction_data() { Rows(false); }
     void everySenderReachesItsAction()
     {
-        QFETCH(QString, sender);
-        QFETCH(QList<QMessageBox::StandardButton>, answers);
-        QFETCH(bool, modified);
-        QFETCH(QString, observed);
-        QObject *object = Sender(sender);
-        QVERIFY(object);
-        Prepare(modified);
-        QCOMPARE(Closed(Observe([&] { Use(object); }, answers), modified), observed);
+        CheckRow([this](const QString &sender) {
+            QObject *object = Sender(sender);
+            QVERIFY2(object, qPrintable(sender));
+            Use(object);
+        });
     }
 
     void everyShortcutReachesItsAction_data() { Rows(true); }
     void everyShortcutReachesItsAction()
     {
-        QFETCH(QString, sender);
-        QFETCH(QList<QMessageBox::StandardButton>, answers);
-        QFETCH(bool, modified);
-        QFETCH(QString, observed);
-        const QKeyCombination key = QKeySequence(sender)[0];
-        Prepare(modified);
-        QCOMPARE(Closed(Observe([&] { QTest::keyClick(f.Window.get(), key.key(), key.keyboardModifiers()); }, answers),
-                        modified),
-                 observed);
+        CheckRow([this](const QString &sender) {
+            const QKeyCombination key = QKeySequence(sender)[0];
+            QTest::keyClick(f.Window.get(), key.key(), key.keyboardModifiers());
+        });
     }
 };
 

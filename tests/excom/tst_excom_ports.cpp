@@ -240,76 +240,9 @@ QPair<int, QString> openWithComport(const std::string &path)
     return {rc, text};
 }
 
-void TestExcomPorts::refusedAccessNamesDeviceAndGroup()
-{
-    Pty pty;
-    QVERIFY(!pty.path.empty());
-    QPair<int, QString> result, driverResult;
-    QString groupName;
-    if (geteuid() == 0) {
-        // Root opens anything: the device goes to a group other than "dialout", mode 660, and a
-        // child that has become "nobody" tries to open it.
-        const struct group *chosen = nullptr;
-        for (const char *name : {"tty", "audio", "users"})
-            if ((chosen = getgrnam(name)))
-                break;
-        if (!chosen)
-            QSKIP("no group tty, audio or users to give the device to");
-        groupName = QString::fromUtf8(chosen->gr_name);
-        QCOMPARE(::chown(pty.path.c_str(), 0, chosen->gr_gid), 0);
-        QCOMPARE(::chmod(pty.path.c_str(), 0660), 0);
-        int pipeFds[2];
-        QCOMPARE(::pipe(pipeFds), 0);
-        const pid_t child = ::fork();
-        QVERIFY(child >= 0);
-        if (child == 0) {
-            ::close(pipeFds[0]);
-            QByteArray out = "SKIP";
-            if (::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0) {
-                const auto [rc, text] = openAndExplain(pty.path);
-                const auto [driverRc, driverText] = openWithComport(pty.path);
-                out = QByteArray::number(rc) + '\n' + QByteArray::number(driverRc) + '\n' + driverText.toUtf8()
-                      + '\n' + text.toUtf8();
-            }
-            (void)!::write(pipeFds[1], out.constData(), size_t(out.size()));
-            ::_exit(0);
-        }
-        ::close(pipeFds[1]);
-        QByteArray answer;
-        char chunk[512];
-        for (ssize_t n; (n = ::read(pipeFds[0], chunk, sizeof chunk)) > 0;)
-            answer.append(chunk, n);
-        ::close(pipeFds[0]);
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        if (answer == "SKIP")
-            QSKIP("root here cannot become the user nobody (setuid refused, as in some containers)");
-        const QList<QByteArray> lines = answer.split('\n');
-        QVERIFY(lines.size() >= 4);
-        result = {lines[0].toInt(), QString::fromUtf8(lines.mid(3).join('\n'))};
-        driverResult = {lines[1].toInt(), QString::fromUtf8(lines[2])};
-    } else {
-        // The device's owner may not open it either once its mode gives nobody access.
-        struct stat st {};
-        QCOMPARE(::stat(pty.path.c_str(), &st), 0);
-        const struct group *owner = getgrgid(st.st_gid);
-        groupName = owner ? QString::fromUtf8(owner->gr_name) : QString::number(st.st_gid);
-        QCOMPARE(::chmod(pty.path.c_str(), 0), 0);
-        result = openAndExplain(pty.path);
-        driverResult = openWithComport(pty.path);
-    }
-    QCOMPARE(result.first, EX_ERR_ACCESS);
-    QVERIFY2(result.second.contains(QString::fromStdString(pty.path)), qPrintable(result.second));
-    QVERIFY2(result.second.contains(QStringLiteral("запрещён")), qPrintable(result.second));
-    QVERIFY2(result.second.contains(QStringLiteral("группы ") + groupName), qPrintable(result.second));
-    QVERIFY(!result.second.contains(QStringLiteral("dialout")) || groupName == QStringLiteral("dialout"));
-    // The driver's library says the same.
-    QCOMPARE(driverResult.first, COMPORT_ERR_ACCESS);
-    QCOMPARE(driverResult.second, result.second);
-}
-
-// Runs work as a user who may not open a device of mode 600 owned by someone else: as root, in
-// a child that has become "nobody" (empty when root cannot become nobody here); else in place.
+// Runs work as a user whom a device of mode 660 or 600 owned by root (or, for another user, of
+// mode 0) refuses: as root, in a child that has become "nobody" (empty when root cannot become
+// nobody here); else in place.
 QByteArray runAsRefusedUser(const std::function<QByteArray()> &work)
 {
     if (geteuid() != 0)
@@ -335,6 +268,56 @@ QByteArray runAsRefusedUser(const std::function<QByteArray()> &work)
     if (child > 0)
         ::waitpid(child, nullptr, 0);
     return answer;
+}
+
+void TestExcomPorts::refusedAccessNamesDeviceAndGroup()
+{
+    Pty pty;
+    QVERIFY(!pty.path.empty());
+    QPair<int, QString> result, driverResult;
+    QString groupName;
+    if (geteuid() == 0) {
+        // Root opens anything: the device goes to a group other than "dialout", mode 660, and a
+        // child that has become "nobody" tries to open it.
+        const struct group *chosen = nullptr;
+        for (const char *name : {"tty", "audio", "users"})
+            if ((chosen = getgrnam(name)))
+                break;
+        if (!chosen)
+            QSKIP("no group tty, audio or users to give the device to");
+        groupName = QString::fromUtf8(chosen->gr_name);
+        QCOMPARE(::chown(pty.path.c_str(), 0, chosen->gr_gid), 0);
+        QCOMPARE(::chmod(pty.path.c_str(), 0660), 0);
+        const QByteArray answer = runAsRefusedUser([&] {
+            const auto [rc, text] = openAndExplain(pty.path);
+            const auto [driverRc, driverText] = openWithComport(pty.path);
+            return QByteArray::number(rc) + '\n' + QByteArray::number(driverRc) + '\n' + driverText.toUtf8() + '\n'
+                   + text.toUtf8();
+        });
+        if (answer.isEmpty())
+            QSKIP("root here cannot become the user nobody (setuid refused, as in some containers)");
+        const QList<QByteArray> lines = answer.split('\n');
+        QVERIFY(lines.size() >= 4);
+        result = {lines[0].toInt(), QString::fromUtf8(lines.mid(3).join('\n'))};
+        driverResult = {lines[1].toInt(), QString::fromUtf8(lines[2])};
+    } else {
+        // The device's owner may not open it either once its mode gives nobody access.
+        struct stat st {};
+        QCOMPARE(::stat(pty.path.c_str(), &st), 0);
+        const struct group *owner = getgrgid(st.st_gid);
+        groupName = owner ? QString::fromUtf8(owner->gr_name) : QString::number(st.st_gid);
+        QCOMPARE(::chmod(pty.path.c_str(), 0), 0);
+        result = openAndExplain(pty.path);
+        driverResult = openWithComport(pty.path);
+    }
+    QCOMPARE(result.first, EX_ERR_ACCESS);
+    QVERIFY2(result.second.contains(QString::fromStdString(pty.path)), qPrintable(result.second));
+    QVERIFY2(result.second.contains(QStringLiteral("запрещён")), qPrintable(result.second));
+    QVERIFY2(result.second.contains(QStringLiteral("группы ") + groupName), qPrintable(result.second));
+    QVERIFY(!result.second.contains(QStringLiteral("dialout")) || groupName == QStringLiteral("dialout"));
+    // The driver's library says the same.
+    QCOMPARE(driverResult.first, COMPORT_ERR_ACCESS);
+    QCOMPARE(driverResult.second, result.second);
 }
 
 // The text of a refused open names the device's path, so it can be as long as the caller's

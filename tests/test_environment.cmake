@@ -36,8 +36,11 @@ set(ENV{TMPDIR} "${root}/tmp")
 foreach(variable HOME XDG_CONFIG_HOME XDG_DATA_HOME XDG_STATE_HOME XDG_CACHE_HOME XDG_RUNTIME_DIR TMPDIR)
   file(MAKE_DIRECTORY "$ENV{${variable}}")
 endforeach()
-# A runtime folder must be the user's alone.
+# A runtime folder must be the user's alone. The folders above the temporary folder may be
+# passed through (not listed) by others: tests that open files as another user (a refused open
+# as "nobody") make their folders there.
 file(CHMOD "${root}/run" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
+file(CHMOD "${root}" "${root}/tmp" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_EXECUTE WORLD_EXECUTE)
 
 # Nothing of the user's desktop session either: tests that need a display make their own (Xvfb),
 # and none may reach the session's bus (tray icons, notifications) or its session manager.

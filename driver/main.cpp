@@ -6,7 +6,9 @@
 #include "platform/end_signals.h"
 #include "platform/help.h"
 #include "platform/messages.h"
+#include "platform/runtime_dir.h"
 #include "platform/translations.h"
+#include "platform/utf8_locale.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -14,7 +16,9 @@
 
 int main(int argc, char *argv[])
 {
+    platform::exportRuntimeDir();
     QApplication application(argc, argv);
+    platform::UseUtf8CharacterSet();
     QApplication::setQuitOnLastWindowClosed(false);  // the window hides to its icon
     // The program's title is not Qt's application display name, which the window system would
     // append to every caption ("Tagpump" stays the caption of the main window alone).

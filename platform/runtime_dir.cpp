@@ -70,4 +70,11 @@ QString runtimeDir()
     return isPrivateFolder(own) ? own : QString();
 }
 
+void exportRuntimeDir()
+{
+    const QString dir = runtimeDir();
+    if (!dir.isEmpty() && dir != qEnvironmentVariable("XDG_RUNTIME_DIR"))
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir));
+}
+
 } // namespace platform

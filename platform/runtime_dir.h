@@ -13,4 +13,10 @@ QString runtimeDir();
 // Why runtimeDir() is empty, naming the folder; empty when it is not.
 QString runtimeDirProblem();
 
+// Names runtimeDir() in XDG_RUNTIME_DIR when the variable is unset or names no private folder,
+// so that Qt, which looks at it on its own, finds the same folder and starts without warning
+// about it, and the processes the program starts share it. Call first thing in main(), before
+// the application object and anything that takes a named lock.
+void exportRuntimeDir();
+
 } // namespace platform

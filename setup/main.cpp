@@ -5,6 +5,8 @@
 #include "platform/end_signals.h"
 #include "platform/help.h"
 #include "platform/messages.h"
+#include "platform/runtime_dir.h"
+#include "platform/utf8_locale.h"
 
 #include <QAction>
 #include <QApplication>
@@ -13,9 +15,11 @@
 
 int main(int argc, char *argv[])
 {
+    platform::exportRuntimeDir();
     InitGlobals();  // the registered messages and the link lock, before any window
 
     QApplication application(argc, argv);
+    platform::UseUtf8CharacterSet();
     Q_INIT_RESOURCE(resources);
     InitApplication(application);
     platform::SetDocumentOpener(

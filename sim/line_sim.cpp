@@ -4,6 +4,7 @@
 #include "protocol.h"
 #include "pty_line.h"
 
+#include <charconv>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
@@ -59,9 +60,11 @@ std::string LineSim::Private::valueNow(std::uint8_t instrument, std::uint8_t cha
     // channel to channel and change from reading to reading.
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     const double v = instrument * 10.0 + channel + 0.5 * std::sin(2 * std::numbers::pi * seconds / 20.0 + channel);
+    // A decimal point whatever the locale: printf would write the decimal comma of a Russian or
+    // German locale, which the Qt programs set for the C library at start.
     char text[32];
-    std::snprintf(text, sizeof text, "%.3f", v);
-    return text;
+    const auto written = std::to_chars(text, text + sizeof text, v, std::chars_format::fixed, 3);
+    return std::string(text, written.ptr);
 }
 
 LineFault LineSim::Private::takeFault()

@@ -6,6 +6,7 @@
 #include "tests/dde/dde_test_support.h"
 #include "tests/support/message_boxes.h"
 
+#include "platform/autorun.h"
 #include "platform/dde_client.h"
 #include "platform/messages.h"
 
@@ -19,7 +20,13 @@ class TestDriverSecondCopy : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QVERIFY(useOwnRuntimeDir()); }
+    void initTestCase()
+    {
+        QVERIFY(useOwnRuntimeDir());
+        // The settings ask for autorun: its entry goes to a configuration folder of the test's own.
+        QVERIFY(config.isValid());
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+    }
 
     void secondCopyLeavesTheFirstAlone()
     {
@@ -52,6 +59,9 @@ private slots:
         answerMessageBoxes(second.get(), &messages);
         QCOMPARE(second->InitializeDriver({}, QStringLiteral("tagpump")), TMain::StartResult::AlreadyRunning);
         second.reset();
+        const QString autorunEntry = platform::autorunEntryPath(QStringLiteral("tagpump"));
+        QVERIFY(autorunEntry.startsWith(config.path()));
+        QVERIFY2(!QFile::exists(autorunEntry), "the second copy wrote the autorun entry");
         // Within one test process the second copy's controller took the global over while it
         // lived; two programs have one each.
         PrgControl = firstControl;
@@ -70,7 +80,11 @@ private slots:
         QCOMPARE(user.request(QStringLiteral("TAGPUMPSTATUS")).value_or(QStringLiteral("none")), QStringLiteral("0"));
         QCOMPARE(user.request(QStringLiteral("Q1")).value_or(QStringLiteral("none")), QStringLiteral("0"));
         first.reset();
+        QVERIFY(QFile::exists(autorunEntry));  // the first copy's own, at its end
     }
+
+private:
+    QTemporaryDir config;
 };
 
 QTEST_MAIN(TestDriverSecondCopy)

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include <fcntl.h>
 #include <grp.h>
@@ -64,6 +65,7 @@ private slots:
     void extractSplitsAtSemicolons();
     void resultTexts();
     void refusedAccessNamesDeviceAndGroup();
+    void refusalTextOfExactlyTheBufferAndOneMore();
 };
 
 void TestExcomPorts::portNames()
@@ -238,6 +240,36 @@ QPair<int, QString> openWithComport(const std::string &path)
     return {rc, text};
 }
 
+// Runs work as a user whom a device of mode 660 or 600 owned by root (or, for another user, of
+// mode 0) refuses: as root, in a child that has become "nobody" (empty when root cannot become
+// nobody here); else in place.
+QByteArray runAsRefusedUser(const std::function<QByteArray()> &work)
+{
+    if (geteuid() != 0)
+        return work();
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0)
+        return {};
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(pipeFds[0]);
+        QByteArray out;
+        if (::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0)
+            out = work();
+        (void)!::write(pipeFds[1], out.constData(), size_t(out.size()));
+        ::_exit(0);
+    }
+    ::close(pipeFds[1]);
+    QByteArray answer;
+    char chunk[512];
+    for (ssize_t n; child > 0 && (n = ::read(pipeFds[0], chunk, sizeof chunk)) > 0;)
+        answer.append(chunk, n);
+    ::close(pipeFds[0]);
+    if (child > 0)
+        ::waitpid(child, nullptr, 0);
+    return answer;
+}
+
 void TestExcomPorts::refusedAccessNamesDeviceAndGroup()
 {
     Pty pty;
@@ -256,31 +288,13 @@ void TestExcomPorts::refusedAccessNamesDeviceAndGroup()
         groupName = QString::fromUtf8(chosen->gr_name);
         QCOMPARE(::chown(pty.path.c_str(), 0, chosen->gr_gid), 0);
         QCOMPARE(::chmod(pty.path.c_str(), 0660), 0);
-        int pipeFds[2];
-        QCOMPARE(::pipe(pipeFds), 0);
-        const pid_t child = ::fork();
-        QVERIFY(child >= 0);
-        if (child == 0) {
-            ::close(pipeFds[0]);
-            QByteArray out = "SKIP";
-            if (::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0) {
-                const auto [rc, text] = openAndExplain(pty.path);
-                const auto [driverRc, driverText] = openWithComport(pty.path);
-                out = QByteArray::number(rc) + '\n' + QByteArray::number(driverRc) + '\n' + driverText.toUtf8()
-                      + '\n' + text.toUtf8();
-            }
-            (void)!::write(pipeFds[1], out.constData(), size_t(out.size()));
-            ::_exit(0);
-        }
-        ::close(pipeFds[1]);
-        QByteArray answer;
-        char chunk[512];
-        for (ssize_t n; (n = ::read(pipeFds[0], chunk, sizeof chunk)) > 0;)
-            answer.append(chunk, n);
-        ::close(pipeFds[0]);
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        if (answer == "SKIP")
+        const QByteArray answer = runAsRefusedUser([&] {
+            const auto [rc, text] = openAndExplain(pty.path);
+            const auto [driverRc, driverText] = openWithComport(pty.path);
+            return QByteArray::number(rc) + '\n' + QByteArray::number(driverRc) + '\n' + driverText.toUtf8() + '\n'
+                   + text.toUtf8();
+        });
+        if (answer.isEmpty())
             QSKIP("root here cannot become the user nobody (setuid refused, as in some containers)");
         const QList<QByteArray> lines = answer.split('\n');
         QVERIFY(lines.size() >= 4);
@@ -304,6 +318,54 @@ void TestExcomPorts::refusedAccessNamesDeviceAndGroup()
     // The driver's library says the same.
     QCOMPARE(driverResult.first, COMPORT_ERR_ACCESS);
     QCOMPARE(driverResult.second, result.second);
+}
+
+// The text of a refused open names the device's path, so it can be as long as the caller's
+// buffer or longer: a text of exactly the buffer's size (terminator included) comes whole, one
+// byte more is cut at the buffer's end, and nothing is written past the buffer.
+void TestExcomPorts::refusalTextOfExactlyTheBufferAndOneMore()
+{
+    Pty pty;
+    QTemporaryDir dir;
+    QVERIFY(!pty.path.empty() && dir.isValid());
+    // Nobody but the owner may open the device; the owner neither, when not root.
+    QCOMPARE(::chmod(pty.path.c_str(), geteuid() == 0 ? 0600 : 0), 0);
+    QCOMPARE(::chmod(QFile::encodeName(dir.path()).constData(), 0777), 0);   // for the links of "nobody"
+    const std::string folder = QFile::encodeName(dir.path()).toStdString();
+    const QByteArray answer = runAsRefusedUser([&] {
+        QByteArray out;
+        // The text for the device's own path, and for a link to it `extra` bytes longer.
+        const auto refusal = [](const std::string &path, char *buffer, std::size_t size) {
+            std::memset(buffer, '#', size);
+            LinkHandle link;
+            char *text = buffer;
+            return EX_OpenCOM(link, path.c_str()) == EX_ERR_ACCESS
+                && EX_GetExendedErrorInfo(EX_DEVICE_TYPE, EX_ERR_ACCESS, &text) == EX_OK;
+        };
+        char buffer[EX_TEXT_SIZE + 16];
+        if (!refusal(pty.path, buffer, sizeof buffer))
+            return QByteArray("no refusal");
+        const std::string shortText(buffer);
+        for (const std::size_t over : {std::size_t(0), std::size_t(1)}) {
+            // A text of EX_TEXT_SIZE - 1 + over bytes.
+            const std::size_t pathSize = EX_TEXT_SIZE - 1 + over - (shortText.size() - pty.path.size());
+            std::string path = folder + "/" + std::to_string(over) + "-";
+            path += std::string(pathSize - path.size(), 'x');
+            std::string expected = shortText;
+            expected.replace(expected.find(pty.path), pty.path.size(), path);
+            if (::symlink(pty.path.c_str(), path.c_str()) != 0 || !refusal(path, buffer, sizeof buffer))
+                return QByteArray("no refusal through the link");
+            const bool outside = std::all_of(buffer + EX_TEXT_SIZE, buffer + sizeof buffer, [](char c) { return c == '#'; });
+            out += QByteArray::number(qulonglong(expected.size())) + ' ' + (outside ? "kept" : "OVERWRITTEN") + ' '
+                   + (std::string(buffer, strnlen(buffer, EX_TEXT_SIZE)) == expected.substr(0, EX_TEXT_SIZE - 1)
+                          ? "cut right" : "WRONG TEXT: " + QByteArray(buffer, int(strnlen(buffer, EX_TEXT_SIZE))))
+                   + '\n';
+        }
+        return out;
+    });
+    if (answer.isEmpty())
+        QSKIP("root here cannot become the user nobody (setuid refused, as in some containers)");
+    QCOMPARE(QString::fromUtf8(answer), QStringLiteral("254 kept cut right\n255 kept cut right\n"));
 }
 
 QTEST_GUILESS_MAIN(TestExcomPorts)

@@ -4,6 +4,10 @@
 // and on every path the clean-up.
 #include "loop_fixture.h"
 
+#include <QElapsedTimer>
+
+#include <bit>
+
 using namespace loops;
 using transfers::TFixture;
 using transfers::TScript;
@@ -50,6 +54,116 @@ TCalibration Model(TDevice &device)
     return TCalibration::FromBytes(device.CalibBlock);
 }
 
+// A coefficient as its bits: the instrument keeps 32-bit floats, and a sum kept wider differs
+// from its sum in the last bits only.
+quint32 Bits(float value)
+{
+    return std::bit_cast<quint32>(value);
+}
+
+// The mean of per-sample terms as a 32-bit coefficient keeps it: the running sum rounded to 32
+// bits after every term, then divided by N in 32 bits.
+float Mean32(const std::vector<double> &terms)
+{
+    float sum = 0;
+    for (const double term : terms)
+        sum = float(sum + term);
+    return sum / float(terms.size());
+}
+
+// The same mean with the sum kept in 64 bits: what a coefficient must not be.
+float Mean64(const std::vector<double> &terms)
+{
+    double sum = 0;
+    for (const double term : terms)
+        sum += term;
+    return float(sum / double(terms.size()));
+}
+
+// Reading k of a spread of channel voltages in an order of their own: over 100 of them the
+// 32-bit sums of every procedure's terms (and the three-wire procedure's means) differ from
+// their 64-bit sums. Channel 2 stays below the form's Uref of 2.5.
+sim::AdcReading Spread(int k)
+{
+    return Reading(float(1.5 + (k * 37 % 101) * 0.0123), float(0.2 + (k * 53 % 97) * 0.0171),
+                   float(0.4 + (k * 23 % 89) * 0.0087));
+}
+
+std::vector<sim::AdcReading> Spread(int first, int count)
+{
+    std::vector<sim::AdcReading> readings;
+    for (int k = first; k < first + count; ++k)
+        readings.push_back(Spread(k));
+    return readings;
+}
+
+// The three-wire procedure's results from the readings of its two passes: the means of each
+// pass summed and divided in 32 bits, the formulas worked out in 64 bits and stored in 32, Rref
+// from Uref as stored.
+struct TThreeWire {
+    float Uref;
+    float Rref;
+};
+TThreeWire ThreeWire(const std::vector<sim::AdcReading> &first, const std::vector<sim::AdcReading> &second,
+                     double r1, double r2, bool wideSums = false)
+{
+    const auto mean = [wideSums](const std::vector<sim::AdcReading> &pass, float sim::AdcReading::*channel) {
+        std::vector<double> values;
+        for (const sim::AdcReading &reading : pass)
+            values.push_back(reading.*channel);
+        return wideSums ? Mean64(values) : Mean32(values);
+    };
+    const double a1 = mean(first, &sim::AdcReading::channel1), b1 = mean(first, &sim::AdcReading::channel2);
+    const double a2 = mean(second, &sim::AdcReading::channel1), b2 = mean(second, &sim::AdcReading::channel2);
+    const double p = b1 - 2 * a1, q = (b2 - 2 * a2) * r1 - p * r2;
+    const float uref = float((r1 * b1 * (b2 - 2 * a2) - r2 * b2 * p) / q);
+    return {uref, float((uref - b1) * r1 / p)};
+}
+
+// The single-coefficient procedures: button, coefficient and per-sample term with the form's
+// references (voltage 50, currents 4 and 16, Rref 150, Uref 2.5).
+struct TMember {
+    QPushButton *Ui::TfMain::*Button;
+    float TCalibration::*Coefficient;
+    double (*Term)(const sim::AdcReading &);
+};
+const TMember Members[] = {
+    {&Ui::TfMain::TS3Button5, &TCalibration::Ku, [](const sim::AdcReading &r) { return 50.0 / r.channel1; }},
+    {&Ui::TfMain::TS3Button3, &TCalibration::Ki05, [](const sim::AdcReading &r) { return 4.0 / r.channel3; }},
+    {&Ui::TfMain::TS3Button4, &TCalibration::Ki20, [](const sim::AdcReading &r) { return 16.0 / r.channel3; }},
+    {&Ui::TfMain::TS3Button7, &TCalibration::Rl,
+     [](const sim::AdcReading &r) { return double(r.channel2) * 150.0f / (2.5f - double(r.channel2)); }},
+    {&Ui::TfMain::TS3Button8, &TCalibration::Rc,
+     [](const sim::AdcReading &r) {
+         return (double(r.channel2) - r.channel3) * 150.0f / (2.5f - double(r.channel2));
+     }},
+};
+
+// Records the calibration gauge's steps (range from 1; the transfers' gauge runs from 0) as
+// "position/maximum", with the time each was shown.
+struct TGaugeSteps {
+    QStringList Steps;
+    QList<qint64> Shown;
+    QElapsedTimer Clock;
+
+    explicit TGaugeSteps(QProgressBar *gauge)
+    {
+        Clock.start();
+        Connection = QObject::connect(gauge, &QProgressBar::valueChanged, gauge, [this, gauge](int value) {
+            if (gauge->minimum() != 1)
+                return;
+            Steps << QStringLiteral("%1/%2").arg(value).arg(gauge->maximum());
+            Shown << Clock.elapsed();
+        });
+    }
+    ~TGaugeSteps() { QObject::disconnect(Connection); }
+    TGaugeSteps(const TGaugeSteps &) = delete;
+    TGaugeSteps &operator=(const TGaugeSteps &) = delete;
+
+private:
+    QMetaObject::Connection Connection;
+};
+
 } // namespace
 
 class TestCalibration : public QObject {
@@ -91,7 +205,9 @@ private slots:
     void voltageIsTheMeanOfThePerSampleRatiosWithEveryMessageInOrder()
     {
         Play(*f.Line, [](sim::SignalPlay &p) { p.readings = {Reading(10, 7, 3), Reading(20, 8, 4), Reading(25, 9, 5)}; });
+        const TGaugeSteps gauge(f.Window->ProgramControl->ProgressGauge());
         const QStringList seen = f.Run(f.Ui().TS3Button5, AllAccepted());
+        QCOMPARE(gauge.Steps, QStringList({"1/3", "2/3", "3/3"}));
         QCOMPARE(seen, QStringList({"Начать калибровку по напряжению (диапазон 0..100 мВ)?", "Записать параметры в прибор?",
                                     "Запись параметров прибора завершена.", "Установите калибровочное напряжение!",
                                     "Калибровка по напряжению (диапазон 0..100 мВ) завершена."}));
@@ -132,18 +248,18 @@ private slots:
         scratch.play = std::make_shared<sim::SignalPlay>();
         scratch.play->readings = readings;
         scratch.play->noise = twenty ? 0.01f : 0;
-        double sum = 0;
+        std::vector<double> terms;
         const double reference = twenty ? 16 : 4;
         for (int k = 0; k < count; ++k) {
             scratch.execute(5, "0");
-            sum += reference / scratch.ramFloat(13);
+            terms.push_back(reference / scratch.ramFloat(13));
         }
         const QStringList seen = f.Run(twenty ? f.Ui().TS3Button4 : f.Ui().TS3Button3, AllAccepted());
         QCOMPARE(seen.at(3), QStringLiteral("Установите калибровочный ток!"));
         QCOMPARE(seen.last(), twenty ? QStringLiteral("Калибровка по току (диапазон 0..20 мА) завершена.")
                                      : QStringLiteral("Калибровка по току (диапазон 0..5 мА) завершена."));
         const TCalibration c = Model(f.Device());
-        QCOMPARE(twenty ? c.Ki20 : c.Ki05, float(sum / count));
+        QCOMPARE(Bits(twenty ? c.Ki20 : c.Ki05), Bits(Mean32(terms)));
         QCOMPARE(twenty ? c.Ki05 : c.Ki20, twenty ? 1.1f : 1.2f);
         const QStringList line = AfterParameterWrite(Trace(*f.Line));
         QCOMPARE(Count(line, QStringLiteral("5 0")), count);
@@ -171,6 +287,7 @@ private slots:
         // Rref 150, Uref 2.5: mean of V2 * Rref / (Uref - V2).
         QCOMPARE(Model(f.Device()).Rl, float((0.5 * 150 / 2.0 + 1.5 * 150 / 1.0) / 2));
         QCOMPARE(f.Line->instrument().eeprom[34 + 48] & 0x1F, 20);
+        QCOMPARE(AfterParameterWrite(Trace(*f.Line)), ModeCode({0x00, 0x4F, 0x38, 0x50}) + ADCReads(2) + QStringList{"13"});
 
         Play(*f.Line, [](sim::SignalPlay &p) { p.readings = {Reading(5, 0.5f, 0.2f), Reading(6, 1.5f, 0.25f)}; });
         f.Line->clearLog();
@@ -201,20 +318,108 @@ private slots:
                                .Answer(QMessageBox::Ok)
                                .Answer(QMessageBox::Ok)
                                .Answer(QMessageBox::Ok);
+        const TGaugeSteps gauge(f.Window->ProgramControl->ProgressGauge());
         const QStringList seen = f.Run(f.Ui().TS3Button6, script);
+        QCOMPARE(gauge.Steps, QStringList({"1/4", "2/4", "3/4", "4/4"}));
         QCOMPARE(seen.mid(3), QStringList({"Подключите сопротивление R1 по 3ех проводной схеме!",
                                            "Подключите сопротивление R2 по 3ех проводной схеме!",
                                            "Калибровка по сопротивлению (3ех проводная схема) завершена."}));
-        const double a1 = 1.1, b1 = 3.2, a2 = 2.1, b2 = 5.3, r1 = 100, r2 = 200;
-        const double p = b1 - 2 * a1, q = (b2 - 2 * a2) * r1 - p * r2;
-        const double uref = (r1 * b1 * (b2 - 2 * a2) - r2 * b2 * p) / q;
+        const TThreeWire expected = ThreeWire({Reading(1.0f, 3.0f, 9), Reading(1.2f, 3.4f, 9)},
+                                              {Reading(2.0f, 5.0f, 9), Reading(2.2f, 5.6f, 9)}, 100, 200);
         const TCalibration c = Model(f.Device());
-        QVERIFY(qAbs(c.Uref - uref) < 1e-4);
-        QVERIFY(qAbs(c.Rref - (uref - b1) * r1 / p) < 1e-3);
+        QCOMPARE(Bits(c.Uref), Bits(expected.Uref));
+        QCOMPARE(Bits(c.Rref), Bits(expected.Rref));
         QCOMPARE(f.Ui().TS3Edit11->text(), QString::number(double(c.Uref), 'f', 3));
         const QStringList mode = ModeCode({0x00, 0x00, 0x4F, 0x50});
         QCOMPARE(AfterParameterWrite(Trace(*f.Line)), mode + ADCReads(2) + QStringList{"13"} + mode + ADCReads(2) + QStringList{"13"});
         VerifyCleanedUp(2);
+    }
+
+    // A hundred readings: each coefficient is the 32-bit sum of its terms over 32-bit N, bit
+    // for bit.
+    void hundredReadingsAreSummedIn32Bits_data()
+    {
+        QTest::addColumn<int>("member");
+        const char *names[] = {"Ku", "Ki05", "Ki20", "Rl", "Rc"};
+        for (int i = 0; i < 5; ++i)
+            QTest::newRow(names[i]) << i;
+    }
+    void hundredReadingsAreSummedIn32Bits()
+    {
+        QFETCH(int, member);
+        const TMember &m = Members[member];
+        SetPlan(100, 0);
+        const std::vector<sim::AdcReading> readings = Spread(0, 100);
+        Play(*f.Line, [&](sim::SignalPlay &p) { p.readings = readings; });
+        std::vector<double> terms;
+        for (const sim::AdcReading &reading : readings)
+            terms.push_back(m.Term(reading));
+        QVERIFY(Bits(Mean32(terms)) != Bits(Mean64(terms)));  // the readings tell the two apart
+        const TGaugeSteps gauge(f.Window->ProgramControl->ProgressGauge());
+        f.Run(f.Ui().*m.Button, AllAccepted());
+        QCOMPARE(Count(Trace(*f.Line), QStringLiteral("5 0")), 100);
+        QCOMPARE(Bits(Model(f.Device()).*m.Coefficient), Bits(Mean32(terms)));
+        QCOMPARE(gauge.Steps.size(), 100);
+        QCOMPARE(gauge.Steps.last(), QStringLiteral("100/100"));
+        VerifyCleanedUp(1);
+    }
+
+    void threeWireSumsEachPassIn32Bits()
+    {
+        SetPlan(100, 0);
+        const std::vector<sim::AdcReading> first = Spread(0, 100), second = Spread(100, 100);
+        Play(*f.Line, [&](sim::SignalPlay &p) {
+            p.readings = first;
+            p.readings.insert(p.readings.end(), second.begin(), second.end());
+        });
+        const TThreeWire expected = ThreeWire(first, second, 100, 200);
+        const TThreeWire wide = ThreeWire(first, second, 100, 200, true);
+        QVERIFY(Bits(expected.Rref) != Bits(wide.Rref));  // the readings tell the two apart
+        const TGaugeSteps gauge(f.Window->ProgramControl->ProgressGauge());
+        const QStringList seen = f.Run(f.Ui().TS3Button6, &(new TScript)
+                                                             ->Answer(QMessageBox::Yes)
+                                                             .Answer(QMessageBox::Yes)
+                                                             .Answer(QMessageBox::Ok)
+                                                             .Answer(QMessageBox::Ok)
+                                                             .Answer(QMessageBox::Ok)
+                                                             .Answer(QMessageBox::Ok));
+        QCOMPARE(seen.last(), QStringLiteral("Калибровка по сопротивлению (3ех проводная схема) завершена."));
+        const TCalibration c = Model(f.Device());
+        QCOMPARE(Bits(c.Uref), Bits(expected.Uref));
+        QCOMPARE(Bits(c.Rref), Bits(expected.Rref));
+        // The gauge runs on from the first pass into the second, of 2N.
+        QCOMPARE(gauge.Steps.size(), 200);
+        QCOMPARE(gauge.Steps.at(99), QStringLiteral("100/200"));
+        QCOMPARE(gauge.Steps.at(100), QStringLiteral("101/200"));
+        QCOMPARE(gauge.Steps.last(), QStringLiteral("200/200"));
+        VerifyCleanedUp(2);
+    }
+
+    // T seconds pass before each reading, the first too: from the prompt's answer to the first
+    // reading and between two readings.
+    void pauseComesBeforeEachReading()
+    {
+        SetPlan(2, 1);
+        Play(*f.Line, [](sim::SignalPlay &p) { p.readings = {Reading(10, 7, 3), Reading(20, 8, 4)}; });
+        const TGaugeSteps gauge(f.Window->ProgramControl->ProgressGauge());
+        // The last moment the prompt was seen up: its answer came later.
+        qint64 promptSeen = -1;
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, &watch, [&] {
+            const auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (box && box->text() == QStringLiteral("Установите калибровочное напряжение!"))
+                promptSeen = gauge.Clock.elapsed();
+        });
+        watch.start(1);
+        QCOMPARE(f.Run(f.Ui().TS3Button5, AllAccepted()).last(),
+                 QStringLiteral("Калибровка по напряжению (диапазон 0..100 мВ) завершена."));
+        QCOMPARE(gauge.Steps, QStringList({"1/2", "2/2"}));
+        QVERIFY(promptSeen >= 0);
+        QVERIFY2(gauge.Shown.at(0) - promptSeen >= 1000, qPrintable(QString::number(gauge.Shown.at(0) - promptSeen)));
+        QVERIFY2(gauge.Shown.at(1) - gauge.Shown.at(0) >= 1000,
+                 qPrintable(QString::number(gauge.Shown.at(1) - gauge.Shown.at(0))));
+        QCOMPARE(Model(f.Device()).Ku, 3.75f);
+        VerifyCleanedUp(1);
     }
 
     void threeWireResultsThatCannotBeProcessedLeaveUrefAndRref()

@@ -100,12 +100,66 @@ private slots:
         StopAndWait();
     }
 
-    void aFirstValueAboveTheStartingMinimumLeavesTheMinimumThere()
+    // The extremes start at -99999 (maximum) and +99999 (minimum): a first value beyond one of
+    // them becomes that extreme and leaves the other where it started.
+    void aFirstValueBeyondTheStartingExtremesLeavesTheOtherThere_data()
     {
+        QTest::addColumn<float>("value");
+        QTest::addColumn<QStringList>("shown");
+        QTest::newRow("above") << 123456.5f << QStringList({"123456.500", "123456.500", "0.000", "99999.000"});
+        QTest::newRow("below") << -123456.5f << QStringList({"-123456.500", "-99999.000", "0.000", "-123456.500"});
+    }
+    void aFirstValueBeyondTheStartingExtremesLeavesTheOtherThere()
+    {
+        QFETCH(float, value);
+        QFETCH(QStringList, shown);
         Quiet();
         f.Ui().TS4SE2->setValue(3);
-        StartWithGoodReads({123456.5f}, 1, QStringLiteral("123456.500"));
-        QCOMPARE(Readouts(), QStringList({"123456.500", "123456.500", "0.000", "99999.000"}));
+        StartWithGoodReads({value}, 1, shown.first());
+        QCOMPARE(Readouts(), shown);
+        StopAndWait();
+    }
+
+    // A value halfway between two readouts rounds away from zero, in all four readouts.
+    void tiesRoundAwayFromZero_data()
+    {
+        QTest::addColumn<int>("decimals");
+        QTest::addColumn<std::vector<float>>("values");
+        QTest::addColumn<QStringList>("shown");
+        QTest::newRow("2 decimals") << 2 << std::vector<float>{0.125f, -0.375f}
+                                    << QStringList({"-0.38", "0.13", "0.13", "-0.38"});
+        QTest::newRow("none") << 0 << std::vector<float>{2.5f, -0.5f} << QStringList({"-1", "3", "3", "-1"});
+    }
+    void tiesRoundAwayFromZero()
+    {
+        QFETCH(int, decimals);
+        QFETCH(std::vector<float>, values);
+        QFETCH(QStringList, shown);
+        Quiet();
+        f.Ui().TS4SE1->setValue(1);
+        f.Ui().TS4SE2->setValue(decimals);
+        StartWithGoodReads(values, 2, shown.first());
+        QCOMPARE(Readouts(), shown);
+        StopAndWait();
+    }
+
+    // N and the decimals are read at every sample: a change during a run counts from the next
+    // one. N going from 3 to 1 moves slot 1 into slot 0 for the average, then the sample before
+    // the newest follows.
+    void averagingAndDecimalsChangedDuringARun()
+    {
+        Quiet();
+        f.Ui().TS4SE1->setValue(3);
+        StartWithGoodReads({10, 20, 30, 40, 50, 60}, 4, QStringLiteral("40.00"));
+        QCOMPARE(Readouts(), QStringList({"40.00", "40.00", "20.00", "10.00"}));
+        f.Ui().TS4SE1->setValue(1);
+        f.Ui().TS4SE2->setValue(3);
+        ChangePlay(*f.Line, [](sim::SignalPlay &p) { p.failures = {{5, "1", 1, -1}}; });
+        LOOP_WAIT(f.Ui().TS4ST0->text() == "50.000");
+        QCOMPARE(Readouts(), QStringList({"50.000", "50.000", "20.000", "10.000"}));
+        ChangePlay(*f.Line, [](sim::SignalPlay &p) { p.failures = {{5, "1", 1, -1}}; });
+        LOOP_WAIT(f.Ui().TS4ST0->text() == "60.000");
+        QCOMPARE(Readouts(), QStringList({"60.000", "60.000", "50.000", "10.000"}));
         StopAndWait();
     }
 

@@ -7,6 +7,7 @@
 
 #include "instrument_sim.h"
 #include "extlibs/ex_com/ex_com.h"
+#include "loop_control.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -86,7 +87,12 @@ public:
     }
     void Cleanup()
     {
-        SettleOrEnd([] { return TExchange::Running() == 0; }, 60000, "the end of the running operation");
+        // A measuring loop that a failed test left running is stopped, again and again: a stop
+        // that came before the loop had begun would otherwise be lost.
+        SettleOrEnd([] {
+            RequestLoopStop();
+            return TExchange::Running() == 0;
+        }, 60000, "the end of the running operation");
         Script.reset();
         Window.reset();
         Line.reset();

@@ -6,6 +6,7 @@
 #include "prgcontrol.h"
 #include "sim/line_sim.h"
 #include "tests/dde/dde_test_support.h"
+#include "tests/support/file_bytes.h"
 
 #include "platform/codepage.h"
 #include "platform/messages.h"
@@ -65,14 +66,12 @@ private slots:
         line->setValue(3, 6, "-3.75");
         QVERIFY(QFile::link(QString::fromStdString(line->portPath()), device));
 
-        QFile ini(folder.filePath(QStringLiteral("tagpump.ini")));
-        QVERIFY(ini.open(QIODevice::WriteOnly));
-        ini.write(QStringLiteral("[Common Adjusts]\r\nSensorTimeInterval=10\r\nSensorCircleInterval=30\r\n"
-                                 "Logging=1\r\nLogFileDIR=%1\r\n[COM-port]\r\nCOMN=%2\r\nBaudR=19200\r\n"
-                                 "TimeOut3=300\r\n[Sensors]\r\nSensor1=|3|2|1|500|\r\nSensor2=|3|6|1|500|\r\n")
-                      .arg(folder.filePath(QStringLiteral("Logs")), device)
-                      .toLocal8Bit());
-        ini.close();
+        QVERIFY(putFile(folder.filePath(QStringLiteral("tagpump.ini")),
+                        QStringLiteral("[Common Adjusts]\r\nSensorTimeInterval=10\r\nSensorCircleInterval=30\r\n"
+                                       "Logging=1\r\nLogFileDIR=%1\r\n[COM-port]\r\nCOMN=%2\r\nBaudR=19200\r\n"
+                                       "TimeOut3=300\r\n[Sensors]\r\nSensor1=|3|2|1|500|\r\nSensor2=|3|6|1|500|\r\n")
+                            .arg(folder.filePath(QStringLiteral("Logs")), device)
+                            .toLocal8Bit()));
 
         auto main = std::make_unique<TMain>();
         QCOMPARE(main->InitializeDriver({QStringLiteral("/s")}, QStringLiteral("drvadapter")),

@@ -28,7 +28,6 @@ class TestDriverRunEdges : public QObject, DriverMainFixture {
 
     QPushButton *button(const char *name) const { return main->findChild<QPushButton *>(QLatin1String(name)); }
     QString readout() const { return main->findChild<QLabel *>(QStringLiteral("ST2"))->text(); }
-    QString iniPath() const { return folder->filePath(QStringLiteral("tagpump.ini")); }
     static QWidget *setupWindow()
     {
         for (QWidget *window : QApplication::topLevelWidgets())
@@ -51,17 +50,13 @@ class TestDriverRunEdges : public QObject, DriverMainFixture {
     // Two sensors on the simulated line, with the port keys given; the log on.
     void writeSettings(const QString &port, const QString &baud, bool autoRun, int interval = 0)
     {
-        QFile ini(iniPath());
-        QVERIFY(ini.open(QIODevice::WriteOnly));
-        ini.write(QStringLiteral("[Common Adjusts]\r\nAutoRunExchange=%1\r\nSensorTimeInterval=%4\r\n"
-                                 "SensorCircleInterval=%4\r\nLogging=1\r\n[COM-port]\r\nCOMN=%2\r\nBaudR=%3\r\n"
-                                 "[Sensors]\r\nSensor1=|1|2|1|500|\r\nSensor2=|1|3|1|500|\r\n")
-                      .arg(autoRun ? 1 : 0)
-                      .arg(port, baud)
-                      .arg(interval)
-                      .toLocal8Bit());
+        QVERIFY(writeIni(QStringLiteral("[Common Adjusts]\r\nAutoRunExchange=%1\r\nSensorTimeInterval=%4\r\n"
+                                        "SensorCircleInterval=%4\r\nLogging=1\r\n[COM-port]\r\nCOMN=%2\r\nBaudR=%3\r\n"
+                                        "[Sensors]\r\nSensor1=|1|2|1|500|\r\nSensor2=|1|3|1|500|\r\n")
+                             .arg(autoRun ? 1 : 0)
+                             .arg(port, baud)
+                             .arg(interval)));
     }
-    QString linePort() const { return QString::fromStdString(line->portPath()); }
     void startDriver(const QStringList &arguments)
     {
         main = std::make_unique<TMain>();

@@ -5,6 +5,7 @@
 #include "prgcontrol.h"
 #include "tests/dde/dde_test_support.h"
 #include "tests/support/message_boxes.h"
+#include "tests/support/file_bytes.h"
 
 #include "platform/autorun.h"
 #include "platform/dde_client.h"
@@ -39,10 +40,7 @@ private slots:
                                     "SensorTimeInterval=777\r\nLogging=1\r\nLogFileDIR=" + QFile::encodeName(folder.filePath("L"))
                                     + "\r\nAutoRunProgram=1\r\n[COM-port]\r\nCOMN=/dev/null/none\r\n"
                                       "[Sensors]\r\nSensor1=|9|8|7|654|\r\n";
-        QFile ini(iniPath);
-        QVERIFY(ini.open(QIODevice::WriteOnly));
-        ini.write(settings);
-        ini.close();
+        QVERIFY(putFile(iniPath, settings));
         const QDateTime written = QFileInfo(iniPath).lastModified();
 
         QStringList messages;
@@ -69,9 +67,7 @@ private slots:
         QVERIFY2(messages[0].contains(QStringLiteral("уже запущена")) && messages[0].contains(QStringLiteral("\"tagpump\"")),
                  qPrintable(messages[0]));
 
-        QFile again(iniPath);
-        QVERIFY(again.open(QIODevice::ReadOnly));
-        QCOMPARE(again.readAll(), settings);
+        QCOMPARE(fileBytes(iniPath), settings);
         QCOMPARE(QFileInfo(iniPath).lastModified(), written);
         QCOMPARE(QDir(folder.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"tagpump.ini"});
 

@@ -2,7 +2,7 @@
 // the creation line, carriage-return-only lines in Windows-1251, two files across midnight, a
 // failure reported once, and lines from two threads at once. Runs with the American locale,
 // whose short date format holds "/".
-#include "tests/driver_settings/driver_fixture.h"
+#include "tests/support/driver_folder_fixture.h"
 
 #include "driver_log.h"
 
@@ -18,7 +18,7 @@ class TestDriverLog : public QObject {
 
     std::unique_ptr<platform::ApplicationWindow> window;
     std::unique_ptr<QTemporaryDir> dir;
-    std::unique_ptr<DriverFixture> driver;
+    std::unique_ptr<DriverFolderFixture> driver;
     QDateTime now;
     QStringList reports;
 
@@ -35,7 +35,7 @@ private slots:
     void init()
     {
         dir = std::make_unique<QTemporaryDir>();
-        driver = std::make_unique<DriverFixture>(dir->path());
+        driver = std::make_unique<DriverFolderFixture>(dir->path());
         now = QDateTime(QDate(2026, 12, 8), QTime(9, 5, 3));
         reports.clear();
     }

@@ -39,16 +39,13 @@ class TestDriverManagement : public QObject, DriverMainFixture {
     // Settings of two sensors on the simulated line; remote management as given.
     void writeSettings(bool useManagement, const QString &service, bool autoRunExchange = false)
     {
-        QFile ini(folder->filePath(QStringLiteral("tagpump.ini")));
-        QVERIFY(ini.open(QIODevice::WriteOnly));
-        ini.write(QStringLiteral("[Common Adjusts]\r\nAutoRunExchange=%1\r\nSensorTimeInterval=20\r\n"
-                                 "SensorCircleInterval=40\r\nUseDdeManagement=%2\r\nDdeService=%3\r\n"
-                                 "DdeTopic=Control\r\nDdeItem=RunFlag\r\n[COM-port]\r\nCOMN=%4\r\n"
-                                 "BaudR=19200\r\n[Sensors]\r\nSensor1=|1|2|1|500|\r\nSensor2=|1|5|1|500|\r\n")
-                      .arg(autoRunExchange ? 1 : 0)
-                      .arg(useManagement ? 1 : 0)
-                      .arg(service, QString::fromStdString(line->portPath()))
-                      .toLocal8Bit());
+        QVERIFY(writeIni(QStringLiteral("[Common Adjusts]\r\nAutoRunExchange=%1\r\nSensorTimeInterval=20\r\n"
+                                        "SensorCircleInterval=40\r\nUseDdeManagement=%2\r\nDdeService=%3\r\n"
+                                        "DdeTopic=Control\r\nDdeItem=RunFlag\r\n[COM-port]\r\nCOMN=%4\r\n"
+                                        "BaudR=19200\r\n[Sensors]\r\nSensor1=|1|2|1|500|\r\nSensor2=|1|5|1|500|\r\n")
+                             .arg(autoRunExchange ? 1 : 0)
+                             .arg(useManagement ? 1 : 0)
+                             .arg(service, linePort())));
     }
     void serveController(const QString &initial)
     {

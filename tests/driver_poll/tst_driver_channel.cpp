@@ -1,6 +1,6 @@
 // One measuring point against the simulated line, polled cycle by cycle on the test's thread:
 // the step gate, the outcomes of a poll, what reaches the DDE items, and the sensor entry string.
-#include "driver_fixture.h"
+#include "driver_line_fixture.h"
 
 #include "extlibs/comport/comport.h"
 #include "platform/dde_client.h"
@@ -13,7 +13,7 @@ using namespace std::chrono_literals;
 class TestDriverChannel : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<DriverFixture> f;
+    std::unique_ptr<DriverLineFixture> f;
 
     // The cycles (1-based) of `cycles` shared polls in which the channel sent a request.
     // failIn: the instrument stays silent in that cycle.
@@ -37,7 +37,7 @@ class TestDriverChannel : public QObject {
 private slots:
     void init()
     {
-        f = std::make_unique<DriverFixture>();
+        f = std::make_unique<DriverLineFixture>();
         QVERIFY(f->sim.isValid());
         f->control->SetState(dsPolling);  // result texts follow the polls only while polling
         QVERIFY(OpenCOM(f->control->PortHandle));

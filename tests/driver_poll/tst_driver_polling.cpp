@@ -1,7 +1,7 @@
 // Polling runs on their own thread against the simulated line: the order of the waits, stop
 // during a wait and during a poll, restart from the first sensor, and the port held open for the
 // whole run in the shared mode against opened and closed per sensor in the individual mode.
-#include "driver_fixture.h"
+#include "driver_line_fixture.h"
 
 #include "comexchange.h"
 
@@ -56,7 +56,7 @@ long long msBetween(const Reading &a, const Reading &b)
 class TestDriverPolling : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<DriverFixture> f;
+    std::unique_ptr<DriverLineFixture> f;
     QPointer<TCOMExchange> run;
     bool ended = false;
 
@@ -83,7 +83,7 @@ class TestDriverPolling : public QObject {
 private slots:
     void init()
     {
-        f = std::make_unique<DriverFixture>();
+        f = std::make_unique<DriverLineFixture>();
         QVERIFY(f->sim.isValid());
     }
     void cleanup()
@@ -194,7 +194,7 @@ private slots:
         const pid_t windowThread = gettid();
         constexpr int found = 3;  // not the default, so that a restore to "normal" shows
         QCOMPARE(setpriority(PRIO_PROCESS, id_t(windowThread), found), 0);
-        f = std::make_unique<DriverFixture>();  // the controller takes the priority it finds
+        f = std::make_unique<DriverLineFixture>();  // the controller takes the priority it finds
         f->setSensors({{1, 1, 1}});
         f->control->SensorCircleInterval = 60000;
         start();

@@ -1,6 +1,6 @@
 // The driver's settings file, settings string and autostart entry: what the controller holds
 // after a start, the bytes of the file after an end, and what comport was told.
-#include "driver_fixture.h"
+#include "tests/support/driver_folder_fixture.h"
 
 #include "ascii_chanclass.h"
 #include "settings_snapshot.h"
@@ -66,11 +66,11 @@ class TestDriverSettings : public QObject {
     QString folder;
 
     // A controller started in the working folder after putting `ini` there (none when null).
-    std::unique_ptr<DriverFixture> start(const QByteArray &ini = QByteArray())
+    std::unique_ptr<DriverFolderFixture> start(const QByteArray &ini = QByteArray())
     {
         if (!ini.isNull())
             putFile(folder + QStringLiteral("/tagpump.ini"), ini);
-        auto driver = std::make_unique<DriverFixture>(folder);
+        auto driver = std::make_unique<DriverFolderFixture>(folder);
         driver->control->LoadSettings();
         return driver;
     }
@@ -390,7 +390,7 @@ private slots:
         QFETCH(bool, seen);
         putFile(folder + QStringLiteral("/tagpump.ini"),
                 QStringLiteral("[Main]\r\nLeft=%1\r\nTop=%2\r\n").arg(left).arg(top).toLatin1());
-        DriverFixture driver(folder);
+        DriverFolderFixture driver(folder);
         driver.main->setFixedSize(220, 90);
         driver.control->LoadSettings();
         const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
@@ -412,7 +412,7 @@ private slots:
     void startUpWarningIsOnTheScreen()
     {
         putFile(folder + QStringLiteral("/tagpump.ini"), "[Main]\r\nLeft=-5000\r\nTop=2147483647\r\n[Common Adjusts]\r\nTopicName=\r\n");
-        DriverFixture driver(folder);
+        DriverFolderFixture driver(folder);
         driver.main->setFixedSize(220, 90);
         QRect box;
         onNextModal([&box](QWidget *modal) {
@@ -443,7 +443,7 @@ private slots:
         const QString other = folder + QStringLiteral("/other $dir");
         QVERIFY(QDir().mkpath(other));
         {
-            DriverFixture driver(other);
+            DriverFolderFixture driver(other);
             driver.control->LoadSettings();
             driver.control->AutoRunProgram = true;
             QVERIFY(driver.control->SaveSettings());

@@ -1,7 +1,7 @@
 // The settings window as a user drives it: the sensor grid's rows and kept texts, Apply with
 // the DDE items it rebuilds, the close question's three answers, "COM-Setup" then No, and the
 // values Apply refuses.
-#include "tests/driver_settings/driver_fixture.h"
+#include "tests/support/driver_folder_fixture.h"
 
 #include "ascii_chanclass.h"
 #include "setup_u.h"
@@ -56,7 +56,7 @@ class TestDriverSetupWindow : public QObject {
 
     std::unique_ptr<platform::ApplicationWindow> window;
     std::unique_ptr<QTemporaryDir> dir;
-    std::unique_ptr<DriverFixture> driver;
+    std::unique_ptr<DriverFolderFixture> driver;
     TSetup *setup = nullptr;
 
     TProgramControl &control() { return *driver->control; }
@@ -109,7 +109,7 @@ private slots:
     void init()
     {
         dir = std::make_unique<QTemporaryDir>();
-        driver = std::make_unique<DriverFixture>(dir->path());
+        driver = std::make_unique<DriverFolderFixture>(dir->path());
         makeFiveSensors(control());
         setup = new TSetup(driver->control, driver->main.get());
     }

@@ -32,14 +32,11 @@ class TestDriverWindow : public QObject, DriverMainFixture {
 
     void writeSettings(bool autoRunExchange)
     {
-        QFile ini(folder->filePath(QStringLiteral("tagpump.ini")));
-        QVERIFY(ini.open(QIODevice::WriteOnly));
-        ini.write(QStringLiteral("[Common Adjusts]\r\nAutoRunExchange=%1\r\nSensorTimeInterval=50\r\n"
-                                 "SensorCircleInterval=100\r\n[COM-port]\r\nCOMN=%2\r\nBaudR=19200\r\n"
-                                 "[Sensors]\r\nSensor1=|1|2|1|500|\r\nSensor2=|1|3|1|500|\r\n")
-                      .arg(autoRunExchange ? 1 : 0)
-                      .arg(QString::fromStdString(line->portPath()))
-                      .toLocal8Bit());
+        QVERIFY(writeIni(QStringLiteral("[Common Adjusts]\r\nAutoRunExchange=%1\r\nSensorTimeInterval=50\r\n"
+                                        "SensorCircleInterval=100\r\n[COM-port]\r\nCOMN=%2\r\nBaudR=19200\r\n"
+                                        "[Sensors]\r\nSensor1=|1|2|1|500|\r\nSensor2=|1|3|1|500|\r\n")
+                             .arg(autoRunExchange ? 1 : 0)
+                             .arg(linePort())));
     }
     TMain::StartResult startDriver(const QStringList &arguments)
     {

@@ -7,6 +7,7 @@
 
 #include "platform/codepage.h"
 #include "platform/dde_names.h"
+#include "tests/support/file_bytes.h"
 
 #include <QDir>
 #include <QFile>
@@ -30,12 +31,6 @@ bool catchesEndSignals(qint64 pid)
             return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (SIGTERM - 1)) & 1;
     }
     return false;
-}
-
-QByteArray fileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "sim/line_sim.h"
 
 #include "platform/messages.h"
+#include "tests/support/file_bytes.h"
 
 #include <QDir>
 #include <QStringList>
@@ -32,6 +33,11 @@ struct DriverMainFixture {
         messages.clear();
         return true;
     }
+    // The settings file in the working folder, and the text put there as the settings.
+    QString iniPath() const { return folder->filePath(QStringLiteral("tagpump.ini")); }
+    bool writeIni(const QString &text) const { return putFile(iniPath(), text.toLocal8Bit()); }
+    QString linePort() const { return QString::fromStdString(line->portPath()); }
+
     // For cleanup(): the window first (it ends a run on the line), then the line.
     void tearDown()
     {

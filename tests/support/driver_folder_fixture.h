@@ -6,11 +6,11 @@
 
 #include "platform/codepage.h"
 #include "platform/messages.h"
+#include "tests/support/file_bytes.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
-#include <QFile>
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -19,22 +19,10 @@
 #include <functional>
 #include <memory>
 
-inline QByteArray fileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-inline bool putFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
-
 // The controller as the start-up routine makes it, with the working folder `folder` (the
 // current directory while it is created).
-struct DriverFixture {
-    explicit DriverFixture(const QString &folder)
+struct DriverFolderFixture {
+    explicit DriverFolderFixture(const QString &folder)
     {
         const QString before = QDir::currentPath();
         QDir::setCurrent(folder);
@@ -42,7 +30,7 @@ struct DriverFixture {
         control = new TProgramControl(main.get(), platform::ApplicationWindow::instance()->handle());
         QDir::setCurrent(before);
     }
-    ~DriverFixture()
+    ~DriverFolderFixture()
     {
         delete control;
         main.reset();

@@ -24,9 +24,9 @@ struct Reading {
     std::chrono::steady_clock::time_point at;
 };
 
-class DriverFixture {
+class DriverLineFixture {
 public:
-    explicit DriverFixture(const std::map<std::uint8_t, int> &instruments = {{1, 8}, {2, 4}})
+    explicit DriverLineFixture(const std::map<std::uint8_t, int> &instruments = {{1, 8}, {2, 4}})
         : sim(instruments)
     {
         useOwnRuntimeDir();

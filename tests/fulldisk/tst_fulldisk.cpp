@@ -79,7 +79,7 @@ private slots:
     {
         const QString path = Path(QStringLiteral("settings.ini"));
         const QByteArray before = project::WindowsText({"[Program Settings]", "Left=10", "SaveDir=/home/"});
-        project::WriteFile(path, before);
+        QVERIFY(putFile(path, before));
         Fill();
         try {
             platform::ProfileFile(path).writeInteger(QStringLiteral("Program Settings"), QStringLiteral("Left"), 20);
@@ -92,7 +92,7 @@ private slots:
             batch.writeInteger(QStringLiteral("Sensors"), QStringLiteral("Sensor%1").arg(i), i);
         QVERIFY_THROWS_EXCEPTION(platform::ProfileWriteError, batch.commit());
         QCOMPARE(platform::replaceFile(path, QByteArray(10, 'x')), QStringLiteral("На диске нет места."));
-        QCOMPARE(project::ReadFile(path), before);
+        QCOMPARE(fileBytes(path), before);
         VerifyOnly({QStringLiteral("settings.ini")});
         // With room again the same write goes through.
         Free();
@@ -107,7 +107,7 @@ private slots:
         f.Window->ProgramControl->SetProjectFileName(projectFile);
         f.Window->ProjectControl->WriteProject();
         TDevice::WriteCalibrationFile(calibrationFile, TCalibration{});
-        const QByteArray project = project::ReadFile(projectFile), calibration = project::ReadFile(calibrationFile);
+        const QByteArray project = fileBytes(projectFile), calibration = fileBytes(calibrationFile);
         QVERIFY(project.contains("[Device]"));
         f.Ui().TS0SE0->setValue(77);
         f.Ui().TS3Edit7->setText(QStringLiteral("4.5"));
@@ -123,8 +123,8 @@ private slots:
         QCOMPARE(script.Seen(), QStringList({QStringLiteral("Unable to write to ") + projectFile + noSpace, "<CalibSaveDialog>",
                                              QStringLiteral("Unable to write to ") + calibrationFile + noSpace}));
         QCOMPARE(f.Window->ProjectControl->State(), psModified);
-        QCOMPARE(project::ReadFile(projectFile), project);
-        QCOMPARE(project::ReadFile(calibrationFile), calibration);
+        QCOMPARE(fileBytes(projectFile), project);
+        QCOMPARE(fileBytes(calibrationFile), calibration);
         VerifyOnly({QStringLiteral("coefs.clb"), QStringLiteral("job.prj")});
     }
 
@@ -132,13 +132,13 @@ private slots:
     {
         const QString copy = Path(QStringLiteral("copy.bin"));
         const QByteArray old(2048, '\x5A');
-        project::WriteFile(copy, old);
+        QVERIFY(putFile(copy, old));
         Fill();
         const QStringList seen = f.Run(f.Ui().M2N3, &(new project::TScript)->Choose(copy).Answer(QMessageBox::Ok));
         QCOMPARE(seen.size(), 2);
         QCOMPARE(seen[1], QStringLiteral("Не удалось записать файл \"%1\":\nНа диске нет места.").arg(copy));
         QCOMPARE(f.Line->log().size(), std::size_t(1 + 2048));
-        QCOMPARE(project::ReadFile(copy), old);
+        QCOMPARE(fileBytes(copy), old);
         VerifyOnly({QStringLiteral("copy.bin")});
         f.VerifyIdle();
     }
@@ -149,10 +149,10 @@ private slots:
     {
         const QString copy = Path(QStringLiteral("copy.bin")), projectFile = Path(QStringLiteral("job.prj"));
         const QByteArray old(2048, '\x5A');
-        project::WriteFile(copy, old);
+        QVERIFY(putFile(copy, old));
         f.Window->ProgramControl->SetProjectFileName(projectFile);
         f.Window->ProjectControl->WriteProject();
-        const QByteArray project = project::ReadFile(projectFile);
+        const QByteArray project = fileBytes(projectFile);
         f.Ui().TS3Edit7->setText(QStringLiteral("4.5"));
         QCOMPARE(f.Window->ProjectControl->State(), psModified);
         const QByteArray mountPoint = QFile::encodeName(FMountPoint.path());
@@ -172,8 +172,8 @@ private slots:
         QCOMPARE(::mount("tmpfs", mountPoint.constData(), "tmpfs", MS_REMOUNT | MS_NOSUID | MS_NODEV, nullptr), 0);
 
         QCOMPARE(seen.value(1), QStringLiteral("Не удалось записать файл \"%1\":\n").arg(copy) + readOnly);
-        QCOMPARE(project::ReadFile(copy), old);
-        QCOMPARE(project::ReadFile(projectFile), project);
+        QCOMPARE(fileBytes(copy), old);
+        QCOMPARE(fileBytes(projectFile), project);
         f.VerifyIdle();
     }
 };

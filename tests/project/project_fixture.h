@@ -5,6 +5,7 @@
 
 #include "device_u.h"
 #include "platform/codepage.h"
+#include "tests/support/file_bytes.h"
 #include "prjctrl_u.h"
 
 #include <QFileDialog>
@@ -66,19 +67,6 @@ private:
     QPointer<QWidget> FLast;
     QTimer FTimer;
 };
-
-inline QByteArray ReadFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-inline void WriteFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-}
 
 // Lines joined with CR LF, in Windows-1251, as the programs write their files on Windows.
 inline QByteArray WindowsText(const QStringList &lines)

@@ -59,7 +59,7 @@ class TestProjectCommands : public QObject {
     // the device address changed to 42), "new" (noname.prj, address 42).
     void Prepare(const QString &state)
     {
-        WriteFile(Path("a.prj"), WindowsText({"[Project Settings]", "COMDeviceAddress=5"}));
+        QVERIFY(putFile(Path("a.prj"), WindowsText({"[Project Settings]", "COMDeviceAddress=5"})));
         TScript script;
         if (state == QLatin1String("new")) {
             script.Answer(QMessageBox::Ok);
@@ -85,7 +85,7 @@ class TestProjectCommands : public QObject {
         });
         QTRY_COMPARE(phase.load(), 1);
     }
-    bool AWritten() const { return ReadFile(dir->filePath("a.prj")).contains("COMDeviceAddress=42"); }
+    bool AWritten() const { return fileBytes(dir->filePath("a.prj")).contains("COMDeviceAddress=42"); }
 
 private slots:
     void init()
@@ -173,7 +173,7 @@ private slots:
         QCOMPARE(FileNamePart(window->ProgramControl->ProjectFileName()), name);
         QVERIFY(window->windowTitle().endsWith(name.isEmpty() ? QStringLiteral("нет открытого проекта") : name));
         if (written)
-            QVERIFY(ReadFile(Path("a.prj")).contains("\r\n[Device]\r\nCRC="));
+            QVERIFY(fileBytes(Path("a.prj")).contains("\r\n[Device]\r\nCRC="));
     }
 
     void newLoadsNonameOfSaveDir()
@@ -232,7 +232,7 @@ private slots:
     void endFromOutsideLeavesTheProjectAsSaved()
     {
         Prepare("modified");
-        const QByteArray saved = ReadFile(Path("a.prj"));
+        const QByteArray saved = fileBytes(Path("a.prj"));
         fixture::RemoveSettings();
         std::atomic<int> phase{0};
         HoldLinkOnWorker(phase);
@@ -255,8 +255,8 @@ private slots:
 
         QVERIFY(waited);
         QCOMPARE(script.Seen(), QStringList{});
-        QCOMPARE(ReadFile(Path("a.prj")), saved);
-        const QByteArray said = ReadFile(errors);
+        QCOMPARE(fileBytes(Path("a.prj")), saved);
+        const QByteArray said = fileBytes(errors);
         QVERIFY2(said.contains("SIGTERM") && said.contains("not saved") && said.contains("a.prj"), said.constData());
         QVERIFY(QFile::exists(fixture::SettingsPath()));
     }
@@ -308,7 +308,7 @@ private slots:
         script.Choose(Path("job.prj"));
         QCOMPARE(Run(&TProjectControl::SaveProject, script), QStringList{"<ProjectSaveDialog>"});
         QCOMPARE(window->ProgramControl->ProjectFileName(), Path("job.prj"));
-        QVERIFY(ReadFile(Path("job.prj")).contains("COMDeviceAddress=42"));
+        QVERIFY(fileBytes(Path("job.prj")).contains("COMDeviceAddress=42"));
     }
 
     // Both sections of a project go into the file in one rename, never written in place.
@@ -322,7 +322,7 @@ private slots:
         const auto counts = renames.take();
         QCOMPARE(counts.renames, 1);
         QCOMPARE(counts.inPlaceWrites, 0);
-        QVERIFY(ReadFile(Path("a.prj")).contains("\r\n[Device]\r\nCRC="));
+        QVERIFY(fileBytes(Path("a.prj")).contains("\r\n[Device]\r\nCRC="));
     }
 
     // A named pipe chosen as a project or a calibration file is refused with its name; the
@@ -399,9 +399,9 @@ private slots:
     void refusedWriteIsReportedAndChangesNoState()
     {
         Prepare("modified");
-        const QByteArray project = ReadFile(Path("a.prj"));
+        const QByteArray project = fileBytes(Path("a.prj"));
         const QByteArray calibration = WindowsText({"[CALIBRATION]", "Ku=7"});
-        WriteFile(Path("c.clb"), calibration);
+        QVERIFY(putFile(Path("c.clb"), calibration));
         const auto readOnly = QFile::ReadOwner | QFile::ReadGroup;
         QVERIFY(QFile::setPermissions(Path("a.prj"), readOnly));
         QVERIFY(QFile::setPermissions(Path("c.clb"), readOnly));
@@ -413,8 +413,8 @@ private slots:
         const QString refusal = QStringLiteral("Unable to write to %1\nФайл доступен только для чтения.");
         QCOMPARE(script.Seen(), QStringList({refusal.arg(Path("a.prj")), "<CalibSaveDialog>", refusal.arg(Path("c.clb"))}));
         QCOMPARE(int(pc->State()), int(psModified));
-        QCOMPARE(ReadFile(Path("a.prj")), project);
-        QCOMPARE(ReadFile(Path("c.clb")), calibration);
+        QCOMPARE(fileBytes(Path("a.prj")), project);
+        QCOMPARE(fileBytes(Path("c.clb")), calibration);
         QCOMPARE(QFile::permissions(Path("c.clb")) & 0x7077, readOnly);
     }
 };

@@ -81,7 +81,8 @@ class TestProjectFiles : public QObject {
     {
         if (!window)
             MakeWindow(firstArgument);
-        WriteFile(Path("p.prj"), WindowsText(lines));
+        if (!QTest::qVerify(putFile(Path("p.prj"), WindowsText(lines)), "putFile", "", __FILE__, __LINE__))
+            return {};
         TScript script;
         script.Choose(Path("p.prj")).Answer(QMessageBox::Ok);
         pc->OpenProject();
@@ -149,7 +150,7 @@ private slots:
         TScript script;
         script.Answer(QMessageBox::Yes);
         pc->SaveProject();
-        QVERIFY(ReadFile(Path("p.prj")).contains(platform::toCp1251(written + "\r\n")));
+        QVERIFY(fileBytes(Path("p.prj")).contains(platform::toCp1251(written + "\r\n")));
     }
 
     void windowsFileOpensAndSavesUnchanged()
@@ -171,19 +172,19 @@ private slots:
         QCOMPARE(window->ui->TS3Edit10->text(), QStringLiteral("100.000"));
         QCOMPARE(window->ui->TS2Edit0->text(), QStringLiteral("10.500"));
         QCOMPARE(window->Device->DeviceAddress, 1);
-        const QByteArray before = ReadFile(Path("p.prj"));
+        const QByteArray before = fileBytes(Path("p.prj"));
         TScript script;
         script.Answer(QMessageBox::Yes);
         pc->SaveProject();
         QCOMPARE(script.Seen(), QStringList{QString(TProjectControl::SaveAgainQuestion).replace('\r', '\n')});
-        QCOMPARE(ReadFile(Path("p.prj")), before);
+        QCOMPARE(fileBytes(Path("p.prj")), before);
     }
 
     void newProjectSavedAsWritesBothSections()
     {
         MakeWindow();
-        WriteFile(Path("old.prj"), WindowsText({"[Other]", "Key=Value", "[Project Settings]", "COMDeviceAddress=99",
-                                                "Extra=1", "[Device]", "CRC=FFFFFFFFFFFF"}));
+        QVERIFY(putFile(Path("old.prj"), WindowsText({"[Other]", "Key=Value", "[Project Settings]", "COMDeviceAddress=99",
+                                                "Extra=1", "[Device]", "CRC=FFFFFFFFFFFF"})));
         TScript script;
         script.Answer(QMessageBox::Ok).Choose(Path("old.prj"));
         pc->NewProject();
@@ -191,7 +192,7 @@ private slots:
         QString params;
         window->Device->BlockToHex(TDevice::ParamsBlockType, params);
         QCOMPARE(params.size(), 106);
-        QCOMPARE(ReadFile(Path("old.prj")),
+        QCOMPARE(fileBytes(Path("old.prj")),
                  WindowsText({"[Other]", "Key=Value", "[Project Settings]", "COMDeviceAddress=0", "Extra=1",
                               "ActivePageIndex=0", "COMPortName=COM1", "COMPortBaudRate=9600", "COMSeekPortName=COM1",
                               "COMSeekPortBaudRate=9600", "COMSeekMinDeviceAddress=0", "COMSeekMaxDeviceAddress=255",
@@ -246,7 +247,7 @@ private slots:
 
     void portListsFromThePortsPresent()
     {
-        WriteFile(Path("ttyDEMO"), {});
+        QVERIFY(putFile(Path("ttyDEMO"), {}));
         qputenv("EX_COM_EXTRA_PORTS", Path("ttyDEMO").toUtf8());
         window = std::make_unique<TfMain>();
         qunsetenv("EX_COM_EXTRA_PORTS");
@@ -319,18 +320,18 @@ private slots:
             edits[i]->setText(typed[i]);
         const QString sub = Path("sub");
         QDir().mkpath(sub);
-        WriteFile(sub + "/c.clb", WindowsText({"[Прочее]", "Ключ=1", "[CALIBRATION]", "Ku=7"}));
+        QVERIFY(putFile(sub + "/c.clb", WindowsText({"[Прочее]", "Ключ=1", "[CALIBRATION]", "Ku=7"})));
         // Saved twice to the same file: one section, the other section kept.
         script.Choose(sub + "/c.clb").Choose(sub + "/c.clb");
         ui.TS3Button9->click();
         ui.TS3Button9->click();
-        QCOMPARE(ReadFile(sub + "/c.clb"),
+        QCOMPARE(fileBytes(sub + "/c.clb"),
                  WindowsText({"[Прочее]", "Ключ=1", "[CALIBRATION]", "Ku=-2", "Ki05=0.100000001490116", "Ki20=0.125",
                               "Rref=1000", "Uref=1.5", "Rl=0", "Rc=0.00100000004749745"}));
         QCOMPARE(pc->OpenDialog()->InitialDir(), sub + "/");
 
         // A partial file: what is missing or no number is 0; the whole model is shown again.
-        WriteFile(sub + "/part.clb", WindowsText({"[calibration]", "ku=2.5", "Rref=abc", "Rc=1e-3"}));
+        QVERIFY(putFile(sub + "/part.clb", WindowsText({"[calibration]", "ku=2.5", "Rref=abc", "Rc=1e-3"})));
         ui.TS1Edit0->setText("77");
         script.Cancel().Choose(sub + "/part.clb");
         ui.TS3Button10->click();  // cancelled: nothing changes

@@ -37,7 +37,8 @@ class TestEEPROMCopies : public QObject {
     // Loads a file of the given bytes, answering the size question (if one comes) with answer.
     QStringList Load(const QByteArray &bytes, QMessageBox::StandardButton answer = QMessageBox::Yes)
     {
-        project::WriteFile(Path(QStringLiteral("copy.bin")), bytes);
+        if (!QTest::qVerify(putFile(Path(QStringLiteral("copy.bin")), bytes), "putFile", "", __FILE__, __LINE__))
+            return {};
         auto *script = new TScript;
         script->Choose(Path(QStringLiteral("copy.bin")));
         if (bytes.size() != 2048)
@@ -59,13 +60,13 @@ private slots:
 
     void saveWritesTheFirst2048BytesAndReplacesTheFile()
     {
-        project::WriteFile(Path(QStringLiteral("old.bin")), QByteArray(5000, 'x'));
+        QVERIFY(putFile(Path(QStringLiteral("old.bin")), QByteArray(5000, 'x')));
         const QStringList seen =
             f.Run(f.Ui().M2N3, &(new TScript)->Choose(Path(QStringLiteral("old.bin"))).Answer(QMessageBox::Ok));
         QCOMPARE(seen, QStringList({"<EEPROMSaveDialog>", "Чтение EEPROM завершено."}));
         QCOMPARE(Trace(*f.Line), QStringList{"2 0"} + Repeat("3", 2048));
         const auto image = f.Line->instrument().eeprom;
-        QCOMPARE(project::ReadFile(Path(QStringLiteral("old.bin"))), QByteArray(reinterpret_cast<const char *>(image.data()), 2048));
+        QCOMPARE(fileBytes(Path(QStringLiteral("old.bin"))), QByteArray(reinterpret_cast<const char *>(image.data()), 2048));
         QCOMPARE(f.Window->ProgramControl->SaveDir(), f.Folder.path() + QLatin1Char('/'));
         f.VerifyIdle();
     }
@@ -76,14 +77,14 @@ private slots:
     {
         const QString path = Path(QStringLiteral("kept.bin"));
         const QByteArray old(2048, '\x33');
-        project::WriteFile(path, old);
+        QVERIFY(putFile(path, old));
         const auto readOnly = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther;
         QVERIFY(QFile::setPermissions(path, readOnly));
         const QStringList seen = f.Run(f.Ui().M2N3, &(new TScript)->Choose(path).Answer(QMessageBox::Ok));
         QCOMPARE(seen, QStringList({"<EEPROMSaveDialog>",
                                     QStringLiteral("Не удалось записать файл \"%1\":\nФайл доступен только для чтения.").arg(path)}));
         QCOMPARE(f.Line->log().size(), std::size_t(1 + 2048));
-        QCOMPARE(project::ReadFile(path), old);
+        QCOMPARE(fileBytes(path), old);
         QCOMPARE(QFile::permissions(path) & 0x7077, readOnly);
         QCOMPARE(QDir(f.Folder.path()).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral("kept.bin")),
                  QStringList{QStringLiteral("kept.bin")});

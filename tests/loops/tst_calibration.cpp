@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 
 #include <bit>
+#include <functional>
 
 using namespace loops;
 using transfers::TFixture;
@@ -39,6 +40,31 @@ QStringList AfterParameterWrite(const QStringList &trace)
 }
 
 // Yes to the question, Yes and OK to the parameter write, OK to the prompt, OK to the report.
+// Calls back when a message box with the given text is hidden, that is, answered: an event
+// filter sees it at once, where a polling timer could miss a box answered between two ticks.
+class TPromptAnswered : public QObject {
+public:
+    TPromptAnswered(const QString &text, std::function<void()> answered)
+        : FText(text), FAnswered(std::move(answered))
+    {
+        qApp->installEventFilter(this);
+    }
+    ~TPromptAnswered() override { qApp->removeEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Hide)
+            if (const auto *box = qobject_cast<QMessageBox *>(watched); box && box->text() == FText)
+                FAnswered();
+        return false;
+    }
+
+private:
+    QString FText;
+    std::function<void()> FAnswered;
+};
+
 TScript *AllAccepted()
 {
     return &(new TScript)
@@ -402,20 +428,16 @@ private slots:
         SetPlan(2, 1);
         Play(*f.Line, [](sim::SignalPlay &p) { p.readings = {Reading(10, 7, 3), Reading(20, 8, 4)}; });
         const TGaugeSteps gauge(f.Window->ProgramControl->ProgressGauge());
-        // The last moment the prompt was seen up: its answer came later.
-        qint64 promptSeen = -1;
-        QTimer watch;
-        QObject::connect(&watch, &QTimer::timeout, &watch, [&] {
-            const auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (box && box->text() == QStringLiteral("Установите калибровочное напряжение!"))
-                promptSeen = gauge.Clock.elapsed();
+        // The moment the prompt was answered: its box is hidden then.
+        qint64 promptAnswered = -1;
+        TPromptAnswered answered(QStringLiteral("Установите калибровочное напряжение!"), [&] {
+            promptAnswered = gauge.Clock.elapsed();
         });
-        watch.start(1);
         QCOMPARE(f.Run(f.Ui().TS3Button5, AllAccepted()).last(),
                  QStringLiteral("Калибровка по напряжению (диапазон 0..100 мВ) завершена."));
         QCOMPARE(gauge.Steps, QStringList({"1/2", "2/2"}));
-        QVERIFY(promptSeen >= 0);
-        QVERIFY2(gauge.Shown.at(0) - promptSeen >= 1000, qPrintable(QString::number(gauge.Shown.at(0) - promptSeen)));
+        QVERIFY(promptAnswered >= 0);
+        QVERIFY2(gauge.Shown.at(0) - promptAnswered >= 1000, qPrintable(QString::number(gauge.Shown.at(0) - promptAnswered)));
         QVERIFY2(gauge.Shown.at(1) - gauge.Shown.at(0) >= 1000,
                  qPrintable(QString::number(gauge.Shown.at(1) - gauge.Shown.at(0))));
         QCOMPARE(Model(f.Device()).Ku, 3.75f);

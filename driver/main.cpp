@@ -1,6 +1,6 @@
 // The data driver tagpump.
 #include "main_u.h"
-#include "setup/about/about_u.h"
+#include "shared_widgets/about_u.h"
 
 #include "platform/dde_names.h"
 #include "platform/end_signals.h"

@@ -1,5 +1,5 @@
 // The setup program vks74xx.
-#include "about/about_u.h"
+#include "shared_widgets/about_u.h"
 #include "global_u.h"
 #include "main_u.h"
 #include "platform/end_signals.h"

@@ -2,7 +2,7 @@
 // the buttons through a polling run, minimising, the closing rules, and a second copy.
 #include "main_u.h"
 #include "prgcontrol.h"
-#include "setup/about/about_u.h"
+#include "shared_widgets/about_u.h"
 #include "sim/line_sim.h"
 #include "tests/dde/dde_test_support.h"
 #include "tests/support/driver_main_fixture.h"

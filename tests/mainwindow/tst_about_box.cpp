@@ -3,7 +3,7 @@
 // program's main window, and the two system lines from a known system and from this one.
 #include "window_fixture.h"
 
-#include "about/about_u.h"
+#include "shared_widgets/about_u.h"
 #include "ui_about_u.h"
 
 #include <QDesktopServices>

@@ -7,12 +7,12 @@
 //   inspection_bench [seconds a baud rate, 60 unless given]
 //
 // Last line: "ratio N.NN", the worse of the two rates' achieved / limit.
-#include "setup/device_u.h"
-#include "setup/exchange_u.h"
-#include "setup/global_u.h"
-#include "setup/main_u.h"
-#include "setup/prgctrl_u.h"
-#include "setup/prjctrl_u.h"
+#include "setup/instrument/device_u.h"
+#include "setup/instrument/exchange_u.h"
+#include "setup/window/global_u.h"
+#include "setup/window/main_u.h"
+#include "setup/window/prgctrl_u.h"
+#include "setup/window/prjctrl_u.h"
 #include "sim/instrument_play.h"
 #include "sim/instrument_sim.h"
 #include "tests/support/wait_for.h"

@@ -2,10 +2,10 @@
 // application window and the link lock in a private runtime folder, made on first use.
 #include "window_search.h"
 
-#include "setup/device_u.h"
-#include "setup/exchange_u.h"
-#include "setup/global_u.h"
-#include "setup/main_u.h"
+#include "setup/instrument/device_u.h"
+#include "setup/instrument/exchange_u.h"
+#include "setup/window/global_u.h"
+#include "setup/window/main_u.h"
 #include "platform/messages.h"
 
 #include <QAction>

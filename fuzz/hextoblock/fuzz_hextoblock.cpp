@@ -1,7 +1,7 @@
 // TDevice::HexToBlock on arbitrary text: the first byte picks the block type, the rest is the
 // text (UTF-8). A text is either taken whole, and then reads back the same through BlockToHex,
 // or refused, and then the block is as it was.
-#include "setup/device_u.h"
+#include "setup/instrument/device_u.h"
 
 #include <cstdlib>
 

@@ -1,6 +1,6 @@
 // Access masks applied to a small stand-in of the main window: a few menus, toolbar buttons,
 // the page control with its six sheets and some of their controls, named as in the real form.
-#include "setup/accessmask_u.h"
+#include "setup/window/accessmask_u.h"
 
 #include <QAction>
 #include <QGroupBox>

@@ -1,5 +1,5 @@
 // The instrument model's blocks: copying, hexadecimal text, numbers in text and field offsets.
-#include "setup/device_u.h"
+#include "setup/instrument/device_u.h"
 
 #include <QtTest>
 

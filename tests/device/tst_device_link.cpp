@@ -1,6 +1,6 @@
 // TDevice's link commands against the simulated instrument over a pseudo-terminal: what the
 // instrument receives, what the model reads back, and how each line fault ends.
-#include "setup/device_u.h"
+#include "setup/instrument/device_u.h"
 
 #include "extlibs/ex_com/ex_com.h"
 #include "instrument_sim.h"

@@ -1,6 +1,6 @@
 // Replies the real instrument never gives, from a scripted line: how TDevice reads them and how a
 // reply that is not a number reaches the caller.
-#include "setup/device_u.h"
+#include "setup/instrument/device_u.h"
 
 #include "extlibs/ex_com/ex_com.h"
 #include "scripted_line.h"

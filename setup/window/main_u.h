@@ -7,7 +7,8 @@
 // instrument busy run on a TExchange worker, which the window starts and never waits for.
 //
 // The commands are attached to their senders (menu item, toolbar button or tab button) with
-// SetCommand(): an action on the window thread, or an operation started on a new worker.
+// SetCommand(): an action on the window thread, or an operation started on a new worker. The
+// command table and MyClick are in main_commands.cpp, the rest of the window in main_u.cpp.
 #include "exchange_u.h"
 #include "platform/messages.h"
 

@@ -1,7 +1,7 @@
 // Saves on a full disk keep the old file byte for byte and say so with the file's name: the
 // profile layer, a project save, a calibration file and an EEPROM copy, on a small tmpfs that
 // the test mounts (it needs root to mount; otherwise it is skipped with a message) and fills.
-#include "tests/transfers/transfer_fixture.h"
+#include "tests/support/setup_transfer_fixture.h"
 
 #include "platform/atomic_file.h"
 #include "platform/profile.h"

@@ -1,6 +1,6 @@
 // The link check and the device search from the link tab, against simulated instruments: what
 // crossed the line, what the window showed and asked, and that a stop is never lost.
-#include "tests/transfers/transfer_fixture.h"
+#include "tests/support/setup_transfer_fixture.h"
 
 #include "extlibs/ex_com/ex_com.h"
 #include "tests/device/scripted_line.h"

@@ -1,7 +1,7 @@
 #pragma once
 // What the calibration, monitor and inspection tests share: the transfers' window fixture with
 // a calibration play on the simulated instrument.
-#include "tests/transfers/transfer_fixture.h"
+#include "tests/support/setup_transfer_fixture.h"
 
 #include "instrument_play.h"
 

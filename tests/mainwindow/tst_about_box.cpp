@@ -1,7 +1,7 @@
 // The About box of both programs: captions, titles and versions, the live and dead address
 // labels (hover and click, a desktop that cannot open them), the centring over the setup
 // program's main window, and the two system lines from a known system and from this one.
-#include "window_fixture.h"
+#include "tests/support/setup_window_fixture.h"
 
 #include "shared_widgets/about_u.h"
 #include "ui_about_u.h"

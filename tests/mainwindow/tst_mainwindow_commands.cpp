@@ -4,7 +4,7 @@
 // stop, the tick, the help file, the reset readouts, the project saved or closed). The window's
 // boxes are answered No or closed unless a row says otherwise, so nothing reaches the
 // instrument; a saved project goes to the test's own folder.
-#include "tests/transfers/transfer_fixture.h"
+#include "tests/support/setup_transfer_fixture.h"
 
 #include "platform/help.h"
 

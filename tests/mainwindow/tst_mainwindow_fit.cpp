@@ -4,7 +4,7 @@
 // made smaller than its content.
 //
 // With VKS_GRAB_DIR set, every tab is also saved as a PNG in both font styles, to be looked at.
-#include "window_fixture.h"
+#include "tests/support/setup_window_fixture.h"
 
 #include "tests/support/text_fit.h"
 

@@ -1,7 +1,7 @@
 // The main window as the technician sees it: start-up from the settings file and the command
 // line, the Admin gesture, the float fields, the brightness sliders, the menu pictures, help
 // and the file dialogs' folder.
-#include "window_fixture.h"
+#include "tests/support/setup_window_fixture.h"
 
 #include "filedialog_u.h"
 #include "platform/help.h"

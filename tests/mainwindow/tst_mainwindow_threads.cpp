@@ -1,6 +1,6 @@
 // The main window's machinery driven from worker threads: program messages, the exchange
 // label and gauge, the search reports, the start/stop buttons and the closing rule.
-#include "window_fixture.h"
+#include "tests/support/setup_window_fixture.h"
 
 #include "exchange_u.h"
 #include "filedialog_u.h"

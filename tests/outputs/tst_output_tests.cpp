@@ -1,7 +1,7 @@
 // The relay and indicator tests against the simulated instrument: what the instrument was told,
 // what TS4I0 shows, the cyclic test's start and stop, and a window that stays responsive while
 // another program holds the link.
-#include "tests/transfers/transfer_fixture.h"
+#include "tests/support/setup_transfer_fixture.h"
 
 #include "indicator_pictures.h"
 

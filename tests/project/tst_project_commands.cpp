@@ -1,7 +1,7 @@
 // The five project commands from each project state with each answer, the closing question of
 // the window, the reopening of the last project at start-up, a save during an exchange and a
 // refused write.
-#include "project_fixture.h"
+#include "tests/support/setup_project_fixture.h"
 
 #include "exchange_u.h"
 #include "tests/support/rename_counter.h"

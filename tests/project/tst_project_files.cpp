@@ -2,7 +2,7 @@
 // keys of "Project Settings" with their defaults and ranges, the section "Device" (damaged
 // values too), files written on Windows, the calibration files' number form, and the masks as
 // the window shows them.
-#include "project_fixture.h"
+#include "tests/support/setup_project_fixture.h"
 
 #include <QCheckBox>
 #include <QRegularExpression>

@@ -1,6 +1,6 @@
 // The relay matrix of the setpoint tab: presses on its cells, their modes, hints and pictures,
 // the usage column, and the picture files (drawn by the build into Resources/Relay).
-#include "tests/mainwindow/window_fixture.h"
+#include "tests/support/setup_window_fixture.h"
 
 #include "prjctrl_u.h"
 #include "relaymatrix_u.h"

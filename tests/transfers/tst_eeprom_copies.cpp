@@ -1,6 +1,6 @@
 // The EEPROM copies from the main window against the simulated instrument: the file dialogs,
 // the size questions, the bytes on the line and in the files, and the files that cannot be used.
-#include "transfer_fixture.h"
+#include "tests/support/setup_transfer_fixture.h"
 
 #include <QFileInfo>
 #include <QRandomGenerator>

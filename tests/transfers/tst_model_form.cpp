@@ -1,7 +1,7 @@
 // The model on the form and back: the bit fields, the lists, the sliders' limits, the relay
 // reaction bytes, the three-decimal floats, and a field that cannot be read.
 #include <cfloat>
-#include "tests/mainwindow/window_fixture.h"
+#include "tests/support/setup_window_fixture.h"
 
 #include "device_u.h"
 #include "platform/profile.h"

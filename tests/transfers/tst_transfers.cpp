@@ -1,7 +1,7 @@
 // The block transfers driven from the main window against the simulated instrument: what
 // crosses the line, what the model and the form hold after success, a CRC mismatch and a link
 // failure, and the clean-up on every path.
-#include "transfer_fixture.h"
+#include "tests/support/setup_transfer_fixture.h"
 #include "tests/support/lock_holder_process.h"
 
 #include "tests/device/scripted_line.h"

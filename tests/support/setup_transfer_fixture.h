@@ -2,7 +2,7 @@
 // A main window with an open project whose link settings name a simulated instrument, and the
 // means to run one of its commands as a technician would: click, answer the window's boxes and
 // file dialogs in turn, wait until the worker has ended.
-#include "tests/project/project_fixture.h"
+#include "tests/support/setup_project_fixture.h"
 #include "tests/support/wait_for.h"
 
 #include "instrument_sim.h"

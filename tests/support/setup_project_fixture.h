@@ -1,7 +1,7 @@
 #pragma once
 // What the project tests share: a script that answers the window's modal boxes and file
 // dialogs in turn, and file helpers.
-#include "tests/mainwindow/window_fixture.h"
+#include "tests/support/setup_window_fixture.h"
 
 #include "device_u.h"
 #include "platform/codepage.h"

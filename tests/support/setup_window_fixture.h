@@ -7,6 +7,7 @@
 #include "platform/messages.h"
 #include "prgctrl_u.h"
 #include "prjctrl_u.h"
+#include "tests/support/file_bytes.h"
 #include "ui_main_u.h"
 
 #include <QAbstractButton>
@@ -75,15 +76,12 @@ inline void RemoveSettings()
 inline void WriteSettings(const QByteArray &content)
 {
     RemoveSettings();
-    QFile file(SettingsPath());
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
+    QVERIFY(putFile(SettingsPath(), content));
 }
 
 inline QByteArray ReadSettings()
 {
-    QFile file(SettingsPath());
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return fileBytes(SettingsPath());
 }
 
 // The modal message box on screen, or null.

@@ -26,6 +26,24 @@
 //         report(e.Message());
 //     }
 //
+// Two halves: TDevice is one class so that each operation keeps its own name (TakeParams,
+// CalibrateCurrent5), but its members are defined on both sides of the program's split.
+// setup/instrument/device_u.cpp defines what needs only the blocks and the link: the creation of
+// the link, the blocks with their text and CRC, the port and the single link commands (the groups
+// "Blocks" and "Link" below, GetErrorText to ToInteger included). Every member of the later groups
+// asks the technician, shows on the form or runs as a worker under the link lock; each group is
+// defined in the file of setup/window/ that its heading names (device_form, device_transfers,
+// device_calibration, device_monitor, device_inspection, device_ports, device_linkcheck,
+// device_search, device_relays, device_indicators, device_project). Among them are a few single
+// commands kept beside the operations that use them: ReadADC (transfers; used by the calibrations
+// and monitors), ShowCalibrationMode (calibration), Identify (link check), LightSegment and
+// RestoreIndicators (indicators; these two also set the test picture on the form). The window
+// members reach the window through FForm, the main window that SetForm gives: its form
+// (Ui::TfMain) for the fields and its TProgramControl for messages, exchange state and gauge. This
+// half knows TfMain only by the declaration below and includes no header of the window half, so it
+// builds and is tested without the window; what the calibration procedures compute is in
+// calibration_math.h here, as functions of numbers.
+//
 // Threads: TDevice has no lock of its own and touches no widget. The link commands run on the
 // thread of the operation that calls them while it holds the link lock ("COMPortMutex"), which
 // also keeps LinkBuffer, LastError and the instrument's current EEPROM/RAM address to one
@@ -42,7 +60,6 @@
 #include <span>
 #include <stdexcept>
 
-class QLineEdit;
 class TfMain;
 class QWidget;
 namespace platform {
@@ -367,8 +384,3 @@ private:
     TLinkSettings FLinkSettings;
     TfMain *FForm = nullptr;
 };
-
-// A float field's text as a number: optional blanks around, sign, digits with "." as the
-// separator, optional exponent, within a 32-bit float; otherwise TConvertError naming the text.
-// Window thread (device_form.cpp).
-float FieldFloat(const QLineEdit *edit);

@@ -10,7 +10,10 @@
 // port closed, exchange state idle, lock released.
 //
 // The result goes into the model's calibration block and onto the form only; the technician
-// writes it into the instrument or a calibration file afterwards.
+// writes it into the instrument or a calibration file afterwards. What the readings give is
+// computed by the instrument half's calibration_math.
+#include "calibration_math.h"
+#include "device_form.h"
 #include "device_u.h"
 #include "device_operation.h"
 
@@ -183,12 +186,9 @@ struct TSingleCoefficient {
     QString RangeHigh;
     QString Prompt;
     std::uint8_t Mode;
-    float TCalibration::*Coefficient;
+    const calibration::TCoefficientRule &Rule;
     // The reference field; none for the resistance procedures.
     std::optional<TReferenceField> Reference;
-    // The zero test fails (true) for this reading.
-    bool (*ZeroFails)(const TADCData &, const TCalibration &);
-    double (*Term)(const TADCData &, const TCalibration &, double reference);
     QString DoneText;
 };
 
@@ -203,23 +203,24 @@ std::int32_t CalibrateSingle(TDevice &device, const TSingleCoefficient &member)
             change(c);
             c.ToBytes(device.CalibBlock);
         };
-        update([&](TCalibration &c) { c.*member.Coefficient = 0; });
+        float TCalibration::*const coefficient = member.Rule.Coefficient;
+        update([&](TCalibration &c) { c.*coefficient = 0; });
         for (int k = 1; k <= plan.Count; ++k) {
             if (!TakeReading(device, plan))
                 return LinkFailure(device);
             const TADCData reading = TADCData::FromBytes(device.ADCBlock);
             const TCalibration c = TCalibration::FromBytes(device.CalibBlock);
-            if (member.ZeroFails(reading, c))
+            if (member.Rule.ZeroFails(reading, c))
                 return {NotProcessedText, mtError};
             // The reference as the field holds it now, read after the zero test of each reading.
             const double reference = member.Reference ? ReferenceValue(device, *member.Reference) : 0.0;
             // The sum lives in the 32-bit coefficient itself.
             update([&](TCalibration &held) {
-                held.*member.Coefficient = float(double(held.*member.Coefficient) + member.Term(reading, c, reference));
+                held.*coefficient = calibration::AddTerm(held.*coefficient, member.Rule.Term(reading, c, reference));
             });
             device.Form()->ProgramControl->SetProgress(1, 1, plan.Count, k);
         }
-        update([&](TCalibration &c) { c.*member.Coefficient = c.*member.Coefficient / float(plan.Count); });
+        update([&](TCalibration &c) { c.*coefficient = c.*coefficient / float(plan.Count); });
         device.ShowParams();
         return {member.DoneText, mtInformation};
     };
@@ -232,29 +233,20 @@ std::int32_t CalibrateSingle(TDevice &device, const TSingleCoefficient &member)
 
 namespace {
 
-// The ADC block's channel voltages.
-double V1(const TADCData &r) { return r.Channel1Voltage; }
-double V2(const TADCData &r) { return r.Channel2Voltage; }
-double V3(const TADCData &r) { return r.Channel3Voltage; }
-
 const QString CurrentPrompt = QStringLiteral("Установите калибровочный ток!");
 
 // One pass of the three-wire procedure: N readings with the gauge from first to first + N - 1
-// (of 2N), their mean channel 1 and 2 voltages into a and b. False on a link failure.
-bool ThreeWirePass(TDevice &device, const TReadingPlan &plan, int first, float &a, float &b)
+// (of 2N), their mean channel 1 and 2 voltages into means. False on a link failure.
+bool ThreeWirePass(TDevice &device, const TReadingPlan &plan, int first, calibration::TPassMeans &means)
 {
-    a = 0;
-    b = 0;
+    calibration::TPassSums sums;
     for (int k = 0; k < plan.Count; ++k) {
         if (!TakeReading(device, plan))
             return false;
-        const TADCData reading = TADCData::FromBytes(device.ADCBlock);
-        a += reading.Channel1Voltage;
-        b += reading.Channel2Voltage;
+        sums.Add(TADCData::FromBytes(device.ADCBlock));
         device.Form()->ProgramControl->SetProgress(1, 1, 2 * plan.Count, first + k);
     }
-    a /= float(plan.Count);
-    b /= float(plan.Count);
+    means = sums.Means();
     return true;
 }
 
@@ -264,10 +256,8 @@ std::int32_t TDevice::CalibrateVoltage()
 {
     return CalibrateSingle(
         *this, {QStringLiteral("Начать калибровку по напряжению (диапазон 0..100 мВ)?"), 18, QStringLiteral("100"),
-                QStringLiteral("Установите калибровочное напряжение!"), 2, &TCalibration::Ku,
+                QStringLiteral("Установите калибровочное напряжение!"), 2, calibration::Voltage,
                 TReferenceField{&Ui::TfMain::TS3Edit2, &Ui::TfMain::TS3Label2},
-                [](const TADCData &r, const TCalibration &) { return V1(r) == 0; },
-                [](const TADCData &r, const TCalibration &, double u) { return u / V1(r); },
                 QStringLiteral("Калибровка по напряжению (диапазон 0..100 мВ) завершена.")});
 }
 
@@ -275,9 +265,7 @@ std::int32_t TDevice::CalibrateCurrent5()
 {
     return CalibrateSingle(
         *this, {QStringLiteral("Начать калибровку по току (диапазон 0..5 мА)?"), 15, QStringLiteral("5"), CurrentPrompt,
-                3, &TCalibration::Ki05, TReferenceField{&Ui::TfMain::TS3Edit0, &Ui::TfMain::TS3Label0},
-                [](const TADCData &r, const TCalibration &) { return V3(r) == 0; },
-                [](const TADCData &r, const TCalibration &, double i) { return i / V3(r); },
+                3, calibration::Current5, TReferenceField{&Ui::TfMain::TS3Edit0, &Ui::TfMain::TS3Label0},
                 QStringLiteral("Калибровка по току (диапазон 0..5 мА) завершена.")});
 }
 
@@ -285,9 +273,7 @@ std::int32_t TDevice::CalibrateCurrent20()
 {
     return CalibrateSingle(
         *this, {QStringLiteral("Начать калибровку по току (диапазон 0..20 мА)?"), 16, QStringLiteral("20"),
-                CurrentPrompt, 4, &TCalibration::Ki20, TReferenceField{&Ui::TfMain::TS3Edit1, &Ui::TfMain::TS3Label1},
-                [](const TADCData &r, const TCalibration &) { return V3(r) == 0; },
-                [](const TADCData &r, const TCalibration &, double i) { return i / V3(r); },
+                CurrentPrompt, 4, calibration::Current20, TReferenceField{&Ui::TfMain::TS3Edit1, &Ui::TfMain::TS3Label1},
                 QStringLiteral("Калибровка по току (диапазон 0..20 мА) завершена.")});
 }
 
@@ -295,9 +281,7 @@ std::int32_t TDevice::CalibrateRL()
 {
     return CalibrateSingle(
         *this, {QStringLiteral("Начать калибровку RL?"), 20, QStringLiteral("320"), QStringLiteral("Закоротите линию!"), 5,
-                &TCalibration::Rl, std::nullopt,
-                [](const TADCData &r, const TCalibration &c) { return c.Uref - V2(r) == 0; },
-                [](const TADCData &r, const TCalibration &c, double) { return V2(r) * c.Rref / (c.Uref - V2(r)); },
+                calibration::LineResistance, std::nullopt,
                 QStringLiteral("Калибровка по RL завершена.")});
 }
 
@@ -305,11 +289,7 @@ std::int32_t TDevice::CalibrateRc()
 {
     return CalibrateSingle(
         *this, {QStringLiteral("Начать калибровку Rc?"), 10, QStringLiteral("320"), QStringLiteral("Установите что-нибудь!"),
-                6, &TCalibration::Rc, std::nullopt,
-                [](const TADCData &r, const TCalibration &c) { return c.Uref - V2(r) == 0; },
-                [](const TADCData &r, const TCalibration &c, double) {
-                    return (V2(r) - V3(r)) * c.Rref / (c.Uref - V2(r));
-                },
+                6, calibration::CompensatorResistance, std::nullopt,
                 QStringLiteral("Калибровка по Rc завершена.")});
 }
 
@@ -328,24 +308,24 @@ std::int32_t TDevice::CalibrateResistance3W()
     run.Mode = 1;
     run.Work = [&]() -> TOutcome {
         const TReadingPlan plan = ReadingPlan(*this);
-        float a1 = 0, b1 = 0, a2 = 0, b2 = 0;
-        if (!ThreeWirePass(*this, plan, 1, a1, b1) || RestoreIndicators() != 0)
+        calibration::TPassMeans first, second;
+        if (!ThreeWirePass(*this, plan, 1, first) || RestoreIndicators() != 0)
             return LinkFailure(*this);
         // The lock stays held and the port open while the technician changes the resistor.
         const std::uint16_t answer = FForm->ProgramControl->ShowProgramMessage(
             true, QStringLiteral("Подключите сопротивление R2 по 3ех проводной схеме!"), mtConfirmation, mbOKCancel);
         if (!Accepted(answer))
             return {};
-        if (ShowCalibrationMode(1) != 0 || !ThreeWirePass(*this, plan, plan.Count + 1, a2, b2))
+        if (ShowCalibrationMode(1) != 0 || !ThreeWirePass(*this, plan, plan.Count + 1, second))
             return LinkFailure(*this);
 
-        const double p = double(b1) - 2.0 * a1;
-        const double q = (double(b2) - 2.0 * a2) * r1 - p * r2;
-        if (p == 0 || q == 0)
+        const std::optional<calibration::TReferences> references =
+            calibration::ThreeWireReferences(first, second, r1, r2);
+        if (!references)
             return {NotProcessedText + QLatin1Char('.'), mtError};
         TCalibration c = TCalibration::FromBytes(CalibBlock);
-        c.Uref = float((double(r1) * b1 * (double(b2) - 2.0 * a2) - double(r2) * b2 * p) / q);
-        c.Rref = float((double(c.Uref) - b1) * r1 / p);
+        c.Uref = references->Uref;
+        c.Rref = references->Rref;
         c.ToBytes(CalibBlock);
         ShowParams();
         return {QStringLiteral("Калибровка по сопротивлению (3ех проводная схема) завершена."), mtInformation};

@@ -3,6 +3,7 @@
 // Both run their whole body on the window thread in one call: a worker hands it over and
 // waits, so the widgets are only ever touched there and the blocks are not read or written
 // by two threads at once.
+#include "device_form.h"
 #include "device_u.h"
 
 #include "field_place.h"

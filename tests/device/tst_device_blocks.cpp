@@ -1,4 +1,6 @@
-// The instrument model's blocks: copying, hexadecimal text, numbers in text and field offsets.
+// The instrument model's blocks: copying, hexadecimal text, numbers in text and field offsets;
+// and the calibration arithmetic on numbers alone.
+#include "setup/instrument/calibration_math.h"
 #include "setup/instrument/device_u.h"
 
 #include <QtTest>
@@ -193,6 +195,95 @@ private slots:
         adc.Channel1Voltage = 2.0f;
         adc.ToBytes(device->ADCBlock);
         QCOMPARE(HexOf(*device, TDevice::ADCBlockType), QStringLiteral("07" "00000000" "00000040" "0000000000000000"));
+    }
+
+    // V1 2, V2 3, V3 5 and Rref 100, Uref 8: each rule's channel, coefficient and term show.
+    void calibrationRulesTakeTheirChannelAndCoefficient_data()
+    {
+        QTest::addColumn<int>("rule");
+        QTest::addColumn<int>("offset");     // the coefficient's offset in the block
+        QTest::addColumn<double>("term");    // with the reference 10
+        QTest::addColumn<int>("zeroed");     // the channel whose 0 (for V2: whose Uref) fails the test
+        QTest::newRow("voltage") << 0 << 12 << 5.0 << 1;
+        QTest::newRow("current 5") << 1 << 16 << 2.0 << 3;
+        QTest::newRow("current 20") << 2 << 20 << 2.0 << 3;
+        QTest::newRow("line") << 3 << 24 << 60.0 << 2;
+        QTest::newRow("compensator") << 4 << 8 << -40.0 << 2;
+    }
+    void calibrationRulesTakeTheirChannelAndCoefficient()
+    {
+        QFETCH(int, rule);
+        QFETCH(int, offset);
+        QFETCH(double, term);
+        QFETCH(int, zeroed);
+        const calibration::TCoefficientRule *rules[] = {&calibration::Voltage, &calibration::Current5,
+                                                        &calibration::Current20, &calibration::LineResistance,
+                                                        &calibration::CompensatorResistance};
+        const calibration::TCoefficientRule &r = *rules[rule];
+        TCalibration c{100, 8, 0, 0, 0, 0, 0};
+        c.*r.Coefficient = 1.5f;
+        c.ToBytes(device->CalibBlock);
+        QCOMPARE(device_bytes::Float(device->CalibBlock, offset), 1.5f);
+
+        TADCData reading;
+        reading.Channel1Voltage = 2, reading.Channel2Voltage = 3, reading.Channel3Voltage = 5;
+        QVERIFY(!r.ZeroFails(reading, c));
+        QCOMPARE(r.Term(reading, c, 10), term);
+        for (int channel = 1; channel <= 3; ++channel) {
+            TADCData failing = reading;
+            float &voltage = channel == 1 ? failing.Channel1Voltage
+                           : channel == 2 ? failing.Channel2Voltage
+                                          : failing.Channel3Voltage;
+            voltage = channel == 2 ? c.Uref : 0;
+            QCOMPARE(r.ZeroFails(failing, c), channel == zeroed);
+        }
+    }
+
+    void calibrationSumsStayIn32Bits()
+    {
+        QCOMPARE(calibration::AddTerm(16777216.0f, 1.0), 16777216.0f);  // 2^24 + 1 is no float
+        QCOMPARE(calibration::AddTerm(0.5f, 0.25), 0.75f);
+        calibration::TPassSums sums;
+        QCOMPARE(sums.Means().A, 0.0f);
+        for (const float v : {16777216.0f, 1.0f, 1.0f}) {
+            TADCData reading;
+            reading.Channel1Voltage = v, reading.Channel2Voltage = 4, reading.Channel3Voltage = 99;
+            sums.Add(reading);
+        }
+        QCOMPARE(sums.Means().A, 16777216.0f / 3);  // each 1 lost against 2^24
+        QCOMPARE(sums.Means().B, 4.0f);
+    }
+
+    // Passes simulated from a reference Uref behind Rref feeding R over two line wires of RL
+    // each: the current I gives A = I RL (one wire) and B = I (R + 2 RL) (resistor and wires).
+    void threeWireGivesUrefAndRrefBack_data()
+    {
+        QTest::addColumn<double>("lineR");
+        QTest::addColumn<float>("r1");
+        QTest::addColumn<float>("r2");
+        QTest::addColumn<bool>("found");
+        QTest::newRow("typical") << 3.0 << 100.0f << 300.0f << true;
+        QTest::newRow("no line") << 0.0 << 50.0f << 320.0f << true;
+        QTest::newRow("R1 shorted: P = 0") << 3.0 << 0.0f << 300.0f << false;
+        QTest::newRow("R1 = R2: Q = 0") << 3.0 << 100.0f << 100.0f << false;
+    }
+    void threeWireGivesUrefAndRrefBack()
+    {
+        QFETCH(double, lineR);
+        QFETCH(float, r1);
+        QFETCH(float, r2);
+        QFETCH(bool, found);
+        const double uref = 2.5, rref = 1000;
+        const auto pass = [&](float r) {
+            const double i = uref / (rref + r + 2 * lineR);
+            return calibration::TPassMeans{float(i * lineR), float(i * (r + 2 * lineR))};
+        };
+        const auto references = calibration::ThreeWireReferences(pass(r1), pass(r2), r1, r2);
+        QCOMPARE(references.has_value(), found);
+        if (found) {
+            QVERIFY2(qAbs(references->Uref - uref) < 1e-3, qPrintable(QString::number(references->Uref)));
+            QVERIFY2(qAbs(references->Rref - rref) < 1, qPrintable(QString::number(references->Rref)));
+        }
     }
 };
 

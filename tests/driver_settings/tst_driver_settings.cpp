@@ -49,13 +49,6 @@ QByteArray logLines(const QString &folder)
     return lines;
 }
 
-QString sensorText(const TProgramControl &c, int i)
-{
-    const TASCIIChannel *s = c.Sensor(i);
-    return s ? QStringLiteral("%1,%2,%3,%4").arg(s->DeviceNumber).arg(s->ChannelNumber).arg(s->Step).arg(s->TimeOut)
-             : QStringLiteral("none");
-}
-
 } // namespace
 
 class TestDriverSettings : public QObject {

@@ -42,10 +42,8 @@ void makeFiveSensors(TProgramControl &c)
 QStringList sensors(const TProgramControl &c)
 {
     QStringList out;
-    for (int i = 0; i < c.SensorCount(); ++i) {
-        const TASCIIChannel *s = c.Sensor(i);
-        out << QStringLiteral("%1,%2,%3,%4").arg(s->DeviceNumber).arg(s->ChannelNumber).arg(s->Step).arg(s->TimeOut);
-    }
+    for (int i = 0; i < c.SensorCount(); ++i)
+        out << sensorText(c, i);
     return out;
 }
 

@@ -35,20 +35,9 @@ QString Expand(const QString &token)
 
 } // namespace
 
-class TestProjectCommands : public QObject {
+class TestProjectCommands : public QObject, TProjectWindow {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> dir;
-    std::unique_ptr<TfMain> window;
-    TProjectControl *pc = nullptr;
-
-    QString Path(const QString &name) const { return dir->filePath(name); }
-    void MakeWindow()
-    {
-        window = std::make_unique<TfMain>();
-        window->show();
-        pc = window->ProjectControl;
-    }
     // Runs a command against a script; returns what it showed.
     QStringList Run(int (TProjectControl::*command)(), TScript &script)
     {

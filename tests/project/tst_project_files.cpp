@@ -55,27 +55,9 @@ QString ControlText(QWidget *w)
 
 } // namespace
 
-class TestProjectFiles : public QObject {
+class TestProjectFiles : public QObject, TProjectWindow {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> dir;
-    std::unique_ptr<TfMain> window;
-    TProjectControl *pc = nullptr;
-
-    QString Path(const QString &name) const { return dir->filePath(name); }
-    void MakeWindow(const char *firstArgument = "")
-    {
-        fixture::SetFirstArgument(firstArgument);
-        window = std::make_unique<TfMain>();
-        window->show();
-        pc = window->ProjectControl;
-        // The ports of a machine with four on-board ports.
-        for (QComboBox *list : {window->ui->TS0CB0, window->ui->TS0CB2}) {
-            const QSignalBlocker quiet(list);
-            list->clear();
-            list->addItems({"COM1", "COM2", "COM3", "COM4"});
-        }
-    }
     // Opens a project file of these lines; returns what the window showed.
     QStringList Open(const QStringList &lines, const char *firstArgument = "")
     {
@@ -93,6 +75,7 @@ class TestProjectFiles : public QObject {
 private slots:
     void init()
     {
+        Ports = {"COM1", "COM2", "COM3", "COM4"};  // a machine with four on-board ports
         dir = std::make_unique<QTemporaryDir>();
         UseSaveDir(dir->path());
     }

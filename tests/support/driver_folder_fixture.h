@@ -2,6 +2,7 @@
 // What the driver's settings, log and settings-window tests share: a controller made in a
 // private working folder (with a settings file of the test's choosing), the file's bytes, and
 // answering the modal boxes that the code under test opens.
+#include "ascii_chanclass.h"
 #include "prgcontrol.h"
 
 #include "platform/codepage.h"
@@ -40,6 +41,14 @@ struct DriverFolderFixture {
     std::unique_ptr<QWidget> main;
     TProgramControl *control = nullptr;
 };
+
+// Sensor i of the controller as "device,channel,step,time-out"; "none" past the last one.
+inline QString sensorText(const TProgramControl &c, int i)
+{
+    const TASCIIChannel *s = c.Sensor(i);
+    return s ? QStringLiteral("%1,%2,%3,%4").arg(s->DeviceNumber).arg(s->ChannelNumber).arg(s->Step).arg(s->TimeOut)
+             : QStringLiteral("none");
+}
 
 // Runs `act` on the next modal window (message box or dialog) as soon as it is up.
 inline void onNextModal(std::function<void(QWidget *)> act)

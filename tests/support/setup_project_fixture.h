@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 
 #include <deque>
+#include <memory>
 
 namespace project {
 
@@ -73,6 +74,32 @@ inline QByteArray WindowsText(const QStringList &lines)
 {
     return platform::toCp1251(lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n"));
 }
+
+// The main window a project test drives, its project controller and the folder of the test's
+// files. Ports, when set, replace the ports of this machine in the link and search port lists.
+struct TProjectWindow {
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<TfMain> window;
+    TProjectControl *pc = nullptr;
+    QStringList Ports;
+
+    QString Path(const QString &name) const { return dir->filePath(name); }
+    // A new window, shown, started with the program argument firstArgument.
+    void MakeWindow(const char *firstArgument = "")
+    {
+        fixture::SetFirstArgument(firstArgument);
+        window = std::make_unique<TfMain>();
+        window->show();
+        pc = window->ProjectControl;
+        if (Ports.isEmpty())
+            return;
+        for (QComboBox *list : {window->ui->TS0CB0, window->ui->TS0CB2}) {
+            const QSignalBlocker quiet(list);
+            list->clear();
+            list->addItems(Ports);
+        }
+    }
+};
 
 // The settings file that points the window's dialogs and new projects at dir.
 inline void UseSaveDir(const QString &dir, const QString &lastProject = QString())

@@ -51,6 +51,7 @@ class TestAboutBox : public QObject {
 private slots:
     void initTestCase()
     {
+        RemoveSettings();
         QDesktopServices::setUrlHandler(QStringLiteral("mailto"), &opened, "Open");
         QDesktopServices::setUrlHandler(QStringLiteral("https"), &opened, "Open");
     }
@@ -59,6 +60,7 @@ private slots:
     {
         QDesktopServices::unsetUrlHandler(QStringLiteral("mailto"));
         QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+        RemoveSettings();  // the windows' program settings, written as each closed
     }
 
     void textsOfEachProgram()

@@ -209,8 +209,6 @@ QString replaceFile(const QString &path, QByteArrayView content)
     const auto refusal = [](int error) { return fileErrorText(error, FileAccess::Write); };
     const QByteArray target = QFile::encodeName(replacementTarget(path));
     struct stat old {};
-    if (::lstat(target.constData(), &old) == 0 && S_ISLNK(old.st_mode))
-        return refusal(ELOOP); // the links never reached a file or a free name
     const bool exists = ::stat(target.constData(), &old) == 0;
     if (!exists && errno != ENOENT)
         return refusal(errno);

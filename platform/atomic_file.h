@@ -19,7 +19,7 @@ namespace platform {
 
 // The file that a replacement of path writes: the end of a chain of symbolic links (where the
 // last link points at nothing, the name it points at), else path itself. A chain that loops, or
-// is longer than the system follows, ends at a link, which replaceFile refuses.
+// is longer than the system follows, ends at a link, which the system then refuses to follow.
 QString replacementTarget(const QString &path);
 
 // Replaces the file at path (its link target for a symbolic link, which stays a link) with

@@ -379,7 +379,8 @@ private slots:
         QStringList expected = {QStringLiteral("job.prj.backup.tmp"),     QStringLiteral("job.prj.2024v1.tmp"),
                                 QStringLiteral(".job.prj.abcdefg.vks-save"), QStringLiteral(".job.prj.ab_def.vks-save"),
                                 QStringLiteral(".other.prj.abcdef.vks-save"), QStringLiteral("job.prj.abcdef.vks-save"),
-                                QStringLiteral(".job.prj.abcdef.vks-save.bak"), QStringLiteral("job.prj")};
+                                QStringLiteral(".job.prj.abcdef.vks-save.bak"), QStringLiteral("xjob.prj.abcdef.vks-save"),
+                                QStringLiteral("job.prj")};
         for (const QString &name : expected.mid(0, expected.size() - 1))
             putFile(path(name), "other");
         expected.sort();

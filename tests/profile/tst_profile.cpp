@@ -672,6 +672,8 @@ private slots:
                                        .arg(platform::ProfileWriteLock::WaitSeconds)
                                        .toLocal8Bit()));
         QCOMPARE(fileBytes(m_path), QByteArray("[S]\r\nK=old\r\n"));
+        // The same within one program; the wait it gave up must not keep the folder afterwards.
+        QCOMPARE(refusal([&] { ProfileFile(m_path).writeString("S", "K", "new"); }), "Unable to write to " + m_path);
         ::close(folder);
         ProfileFile(m_path).writeString("S", "K", "new");
         QCOMPARE(fileBytes(m_path), QByteArray("[S]\r\nK=new\r\n"));

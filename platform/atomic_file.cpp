@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <cerrno>
+#include <climits>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -21,7 +22,19 @@ namespace {
 
 constexpr char TemporaryLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
 constexpr int TemporaryRandomLength = 6;
-constexpr QByteArrayView TemporarySuffix = ".tmp";
+// A temporary file is ".<name>.<6 letters or digits>.vks-save": hidden, and with an ending of
+// our own, so that no file a user made is ever taken for one.
+constexpr QByteArrayView TemporarySuffix = ".vks-save";
+constexpr qsizetype MaxFileNameBytes = NAME_MAX;
+// The links followed from the name saved to the file, as many as the system itself follows.
+constexpr int MaxLinks = 40;
+
+// The part of name that a temporary file's name starts with (after its dot): all of it, or as
+// much as leaves room for the rest within the longest file name.
+QByteArrayView temporaryStem(QByteArrayView name)
+{
+    return name.first(qMin(name.size(), MaxFileNameBytes - 2 - TemporaryRandomLength - TemporarySuffix.size()));
+}
 
 // Writes all of data, going on after a partial write or a signal.
 bool writeAll(int fd, QByteArrayView data)
@@ -52,13 +65,20 @@ int lockFile(int fd, int how)
     return rc;
 }
 
+QByteArray folderOf(const QByteArray &path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
+}
+
 // Whether entry is the name of a temporary file of a replacement of the file called name.
 bool isTemporaryOf(QByteArrayView entry, QByteArrayView name)
 {
-    if (entry.size() != name.size() + 1 + TemporaryRandomLength + TemporarySuffix.size() || !entry.startsWith(name)
-        || entry[name.size()] != '.' || !entry.endsWith(TemporarySuffix))
+    const QByteArrayView stem = temporaryStem(name);
+    if (entry.size() != 1 + stem.size() + 1 + TemporaryRandomLength + TemporarySuffix.size() || entry[0] != '.'
+        || !entry.sliced(1).startsWith(stem) || entry[1 + stem.size()] != '.' || !entry.endsWith(TemporarySuffix))
         return false;
-    const QByteArrayView random = entry.sliced(name.size() + 1, TemporaryRandomLength);
+    const QByteArrayView random = entry.sliced(1 + stem.size() + 1, TemporaryRandomLength);
     for (const char c : random) {
         if (QByteArrayView(TemporaryLetters).indexOf(c) < 0)
             return false;
@@ -71,9 +91,8 @@ bool isTemporaryOf(QByteArrayView entry, QByteArrayView name)
 // it is removed while the lock is held and only if the name still is that file.
 void removeStaleTemporaries(const QByteArray &target)
 {
-    const qsizetype slash = target.lastIndexOf('/');
-    const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : target.left(slash);
-    const QByteArray name = target.mid(slash + 1);
+    const QByteArray folder = folderOf(target);
+    const QByteArray name = target.mid(target.lastIndexOf('/') + 1);
     std::vector<QByteArray> stale;
     if (DIR *dir = ::opendir(folder.constData())) {
         while (const dirent *entry = ::readdir(dir)) {
@@ -108,8 +127,10 @@ struct Temporary {
 
 bool createTemporary(const QByteArray &target, Temporary &temporary)
 {
+    const qsizetype slash = target.lastIndexOf('/');
+    const QByteArray start = target.first(slash + 1) + '.' + temporaryStem(target.sliced(slash + 1)).toByteArray() + '.';
     for (int attempt = 0; attempt < 100; ++attempt) {
-        QByteArray name = target + '.';
+        QByteArray name = start;
         for (int i = 0; i < TemporaryRandomLength; ++i)
             name += TemporaryLetters[QRandomGenerator::global()->bounded(int(sizeof TemporaryLetters) - 1)];
         name += TemporarySuffix;
@@ -141,16 +162,46 @@ bool createTemporary(const QByteArray &target, Temporary &temporary)
     return false;
 }
 
+// Gives the replacement the owner and group of the file it replaces: a save by the superuser
+// (a run under sudo) must not take the user's file from them. Where this process may not give
+// the file away (an ordinary user saving another's file that the group may write), it keeps at
+// least the group, so that those who shared the file through it still can.
+void keepOwner(int fd, const struct stat &old)
+{
+    struct stat now {};
+    if (::fstat(fd, &now) != 0 || (now.st_uid == old.st_uid && now.st_gid == old.st_gid))
+        return;
+    if (::fchown(fd, old.st_uid, old.st_gid) != 0 && now.st_gid != old.st_gid)
+        (void)::fchown(fd, uid_t(-1), old.st_gid);
+}
+
+// Makes the rename itself last: until its folder is on the disk, a power cut can bring back the
+// old file, or no file at all where there was none. A folder this process may not read cannot
+// be synced, and a file system that has no sync for folders needs none.
+int syncFolder(const QByteArray &target)
+{
+    const int fd = ::open(folderOf(target).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    const int error = ::fsync(fd) == 0 || errno == EINVAL || errno == EROFS ? 0 : errno;
+    ::close(fd);
+    return error;
+}
+
 } // namespace
 
 QString replacementTarget(const QString &path)
 {
-    const QFileInfo info(path);
-    if (!info.isSymLink())
-        return path;
-    // A chain of links ends at the file; a link to nothing names where the file would be.
-    const QString canonical = info.canonicalFilePath();
-    return canonical.isEmpty() ? info.symLinkTarget() : canonical;
+    // A chain of links ends at the file, or, where the last link points at nothing, at the name
+    // the file is to have. A loop (or a chain longer than the system follows) ends at a link.
+    QString target = path;
+    for (int followed = 0; followed < MaxLinks; ++followed) {
+        const QFileInfo info(target);
+        if (!info.isSymLink())
+            break;
+        target = info.symLinkTarget();
+    }
+    return target;
 }
 
 QString replaceFile(const QString &path, QByteArrayView content)
@@ -179,6 +230,9 @@ QString replaceFile(const QString &path, QByteArrayView content)
     // The data must be on the disk before the name points at it: the sync is also where a
     // file system that allocates late reports a full disk.
     const int fd = temporary.fd;
+    // The owner first: a change of owner clears the set-id bits that the mode then puts back.
+    if (exists)
+        keepOwner(fd, old);
     const bool written = (!exists || ::fchmod(fd, old.st_mode & 07777) == 0) && writeAll(fd, content)
                          && ::fsync(fd) == 0;
     int error = written ? 0 : errno;
@@ -187,11 +241,16 @@ QString replaceFile(const QString &path, QByteArrayView content)
     const bool separateLock = temporary.lockFd >= 0;
     if (separateLock && ::close(fd) != 0 && !error)
         error = errno;
-    if (!error && ::rename(temporary.name.constData(), target.constData()) != 0)
-        error = errno;
-    if (error)
+    bool renamed = false;
+    if (!error) {
+        renamed = ::rename(temporary.name.constData(), target.constData()) == 0;
+        error = renamed ? 0 : errno;
+    }
+    if (!renamed)
         ::unlink(temporary.name.constData());
     ::close(separateLock ? temporary.lockFd : fd);
+    if (renamed)
+        error = syncFolder(target);
     return error ? refusal(error) : QString();
 }
 

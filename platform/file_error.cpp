@@ -26,6 +26,8 @@ QString fileErrorText(int error, FileAccess access)
                      : QStringLiteral("Нет прав на чтение файла.");
     case ENAMETOOLONG:
         return QStringLiteral("Слишком длинное имя файла.");
+    case ELOOP:
+        return QStringLiteral("Ссылки на файл замыкаются в круг или их цепочка слишком длинна.");
     case ENOENT:
     case ENOTDIR:
         return write ? QStringLiteral("Папка файла не существует.") : QStringLiteral("Файл не найден.");

@@ -1,7 +1,8 @@
 #pragma once
 // Why a file could not be read or written, in the user's words. The common causes (a full disk,
 // a read-only file or file system, a missing permission, something that is not a file, a name
-// too long, a missing folder) are said in Russian; anything rarer keeps the system's own text.
+// too long, a missing folder, links that loop) are said in Russian; anything rarer keeps the
+// system's own text.
 // Every message about a user's file takes its reason from here, so that one cause reads the
 // same wherever it happens.
 #include <QString>

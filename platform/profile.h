@@ -5,6 +5,8 @@
 // - Section and key names match without regard to letter case.
 // - Files are Windows-1251 with CR LF line ends; LF alone or CR alone ends a line too, wherever
 //   it stands (also in a file whose other lines end in CR LF).
+// - A UTF-8 byte-order mark at the start of a file (as many editors save) reads as absent, and a
+//   write keeps it; values are read and written by the rule below whether it is there or not.
 // - A missing key gives the caller's default, without its trailing blanks; a key present with an
 //   empty value reads empty.
 // - Texts read at most 2047 characters.

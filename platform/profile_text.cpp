@@ -14,6 +14,8 @@ namespace platform::profile_text {
 
 namespace {
 
+constexpr QByteArrayView Utf8FileMark = "\xEF\xBB\xBF";
+
 bool isBlank(char c)
 {
     return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
@@ -91,7 +93,10 @@ bool Scanner::next(Line &line)
     line.next = end == size ? size : (data[end] == '\r' && end + 1 < size && data[end + 1] == '\n') ? end + 2 : end + 1;
     m_pos = line.next;
 
-    const QByteArrayView text = trimmed(QByteArrayView(data + line.start, line.contentEnd - line.start));
+    // Many editors start a UTF-8 file with a byte-order mark: it is no part of the first line's
+    // text (which would then never be a section header), though it stays among its bytes.
+    const qsizetype textStart = line.start == 0 && m_text.startsWith(Utf8FileMark) ? Utf8FileMark.size() : line.start;
+    const QByteArrayView text = trimmed(QByteArrayView(data + textStart, line.contentEnd - textStart));
     if (text.isEmpty() || text[0] == ';')
         return true;
     if (text[0] == '[') {

@@ -44,7 +44,9 @@ struct Line {
 
 // Walks the lines of a file's text once, front to back. A section header is "[name]" (what
 // follows the "]" is ignored); a key line is "name=value" with a name that is not empty;
-// lines starting with ";" are comments. Anything else is kept but means nothing.
+// lines starting with ";" are comments. Anything else is kept but means nothing. A UTF-8
+// byte-order mark at the start of the file reads as absent (it stays among the first line's
+// bytes, so a write keeps it).
 class Scanner {
 public:
     explicit Scanner(const QByteArray &text) : m_text(text) {}

@@ -17,6 +17,7 @@
 
 #include <mutex>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include <dlfcn.h>
@@ -111,6 +112,9 @@ QByteArray fileBytes(const QString &path)
 
 void putFile(const QString &path, const QByteArray &bytes, mode_t mode = 0644)
 {
+    // A file left read-only by the last round is opened for writing by its owner, not only by
+    // the superuser.
+    (void)::chmod(QFile::encodeName(path).constData(), 0600);
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     QCOMPARE(file.write(bytes), bytes.size());
@@ -153,12 +157,16 @@ private slots:
         m_dir.reset();
     }
 
-    // The synced file is the one renamed, synced with all of its bytes, before the rename.
+    // The synced file is the one renamed, synced with all of its bytes, before the rename; the
+    // folder is synced after the rename.
     void dataReachesTheDiskBeforeTheRename()
     {
         const QString target = path(QStringLiteral("job.prj"));
         const QByteArray target8 = QFile::encodeName(target);
-        // Empty when the file renamed onto target was synced with size bytes before the rename.
+        struct stat folder {};
+        QCOMPARE(::stat(QFile::encodeName(m_dir->path()).constData(), &folder), 0);
+        // Empty when the file renamed onto target was synced with size bytes before the rename
+        // and the folder after it.
         const auto syncedBeforeRename = [&](qsizetype size) -> QByteArray {
             std::lock_guard lock(spy::mutex);
             const auto rename = std::find_if(spy::events.begin(), spy::events.end(), [&](const spy::Event &e) {
@@ -168,10 +176,14 @@ private slots:
             const bool synced = renamed && std::any_of(spy::events.begin(), rename, [&](const spy::Event &e) {
                 return e.kind == spy::Event::Sync && e.dev == rename->dev && e.ino == rename->ino && e.size == size;
             });
+            const bool folderSynced = renamed && std::any_of(rename, spy::events.end(), [&](const spy::Event &e) {
+                return e.kind == spy::Event::Sync && e.dev == folder.st_dev && e.ino == folder.st_ino;
+            });
             spy::events.clear();
-            return !renamed ? "the file was not renamed into place"
-                   : !synced ? "the data was renamed into place before it was synced"
-                             : QByteArray();
+            return !renamed        ? "the file was not renamed into place"
+                   : !synced       ? "the data was renamed into place before it was synced"
+                   : !folderSynced ? "the folder was not synced after the rename"
+                                   : QByteArray();
         };
         spy::events.clear();
         const QByteArray first(100000, 'a');
@@ -214,6 +226,14 @@ private slots:
         QCOMPARE(modeOf(file), mode_t(0640));
         QCOMPARE(entries(path(QStringLiteral("links"))), QStringList({"one.bin", "two.bin"}));
         QCOMPARE(entries(path(QStringLiteral("real"))), QStringList({"copy.bin"}));
+
+        // A chain whose last link points at nothing: the save makes the file it points at.
+        QCOMPARE(::symlink("../real/new.bin", QFile::encodeName(path(QStringLiteral("links/b.bin"))).constData()), 0);
+        QCOMPARE(::symlink("b.bin", QFile::encodeName(path(QStringLiteral("links/a.bin"))).constData()), 0);
+        QCOMPARE(platform::replaceFile(path(QStringLiteral("links/a.bin")), "new"), QString());
+        QCOMPARE(fileBytes(path(QStringLiteral("real/new.bin"))), QByteArray("new"));
+        QCOMPARE(QFileInfo(path(QStringLiteral("links/b.bin"))).symLinkTarget(), path(QStringLiteral("real/new.bin")));
+        QCOMPARE(QFileInfo(path(QStringLiteral("links/a.bin"))).symLinkTarget(), path(QStringLiteral("links/b.bin")));
     }
 
     // A file without its owner's write permission is read-only, whoever saves it (the superuser
@@ -243,6 +263,32 @@ private slots:
         QCOMPARE(modeOf(file), mode_t(0644));
     }
 
+    // A save by the superuser (a run under sudo) leaves the file its owner's: owner, group and
+    // permissions, set-group-id bit too, for a replacement and a profile write alike.
+    void ownerAndGroupStay()
+    {
+        if (::geteuid() != 0)
+            QSKIP("only the superuser can save a file that another user owns");
+        const QString file = path(QStringLiteral("job.prj"));
+        const uid_t user = 4242;
+        const gid_t group = 4343;
+        putFile(file, "[S]\r\nK=old\r\n", 0640);
+        QCOMPARE(::chown(QFile::encodeName(file).constData(), user, group), 0);
+        QCOMPARE(::chmod(QFile::encodeName(file).constData(), 02660), 0);
+        const auto owner = [&] {
+            struct stat info {};
+            ::stat(QFile::encodeName(file).constData(), &info);
+            return std::make_pair(info.st_uid, info.st_gid);
+        };
+        QCOMPARE(platform::replaceFile(file, "[S]\r\nK=replaced\r\n"), QString());
+        QCOMPARE(owner(), std::make_pair(user, group));
+        QCOMPARE(modeOf(file), mode_t(02660));
+        platform::ProfileFile(file).writeString(QStringLiteral("S"), QStringLiteral("K"), QStringLiteral("written"));
+        QCOMPARE(fileBytes(file), QByteArray("[S]\r\nK=written\r\n"));
+        QCOMPARE(owner(), std::make_pair(user, group));
+        QCOMPARE(modeOf(file), mode_t(02660));
+    }
+
     // The common causes are said in Russian; the rest keeps the system's text.
     void refusalsSayWhy()
     {
@@ -255,6 +301,27 @@ private slots:
         QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
         QCOMPARE(platform::replaceFile(fifo, "x"), notAFile);
         QCOMPARE(platform::replaceFile(path(QString(300, u'n')), "x"), QStringLiteral("Слишком длинное имя файла."));
+        // The longest name a file may have still saves: its temporary file's name is cut to fit.
+        const QString longest = path(QString(255, u'n'));
+        QCOMPARE(platform::replaceFile(longest, "x"), QString());
+        QCOMPARE(platform::replaceFile(longest, "y"), QString());
+        QCOMPARE(fileBytes(longest), QByteArray("y"));
+        QVERIFY(QFile::remove(longest));
+
+        // Links that come back to themselves lead to no file.
+        const QString loop = path(QStringLiteral("loop.bin")), back = path(QStringLiteral("back.bin"));
+        QCOMPARE(::symlink("back.bin", QFile::encodeName(loop).constData()), 0);
+        QCOMPARE(::symlink("loop.bin", QFile::encodeName(back).constData()), 0);
+        const QString looping = QStringLiteral("Ссылки на файл замыкаются в круг или их цепочка слишком длинна.");
+        QCOMPARE(platform::replaceFile(loop, "x"), looping);
+        try {
+            platform::ProfileFile(loop).writeString(QStringLiteral("S"), QStringLiteral("K"), QStringLiteral("v"));
+            QFAIL("a profile was written through a loop of links");
+        } catch (const platform::ProfileWriteError &e) {
+            QCOMPARE(e.reason(), looping);
+        }
+        QVERIFY(QFileInfo(loop).isSymLink() && QFileInfo(back).isSymLink());
+        QVERIFY(QFile::remove(loop) && QFile::remove(back));
 
         // A folder this process may not write into.
         const QString locked = path(QStringLiteral("locked"));
@@ -289,7 +356,7 @@ private slots:
         const QString writer = QCoreApplication::applicationDirPath() + QStringLiteral("/atomic_writer");
         const auto temporaries = [&] {
             QStringList names = entries(m_dir->path()).filter(
-                QRegularExpression(QStringLiteral("^job\\.prj\\.[a-z0-9]{6}\\.tmp$")));
+                QRegularExpression(QStringLiteral("^\\.job\\.prj\\.[a-z0-9]{6}\\.vks-save$")));
             return names;
         };
         // Three writers stopped in their sync at once, each a save of its own that left the
@@ -308,11 +375,13 @@ private slots:
             }
         }
         QCOMPARE(temporaries().size(), 3);
-        // Names that are not temporary files of this file.
-        QStringList expected = {QStringLiteral("job.prj.abcdefg.tmp"), QStringLiteral("job.prj.ab_def.tmp"),
-                                QStringLiteral("other.prj.abcdef.tmp"), QStringLiteral("job.prj.abcdef.tmp.bak"),
+        // Names that are not temporary files of this file: the user's own, however alike.
+        QStringList expected = {QStringLiteral("job.prj.backup.tmp"),     QStringLiteral("job.prj.2024v1.tmp"),
+                                QStringLiteral(".job.prj.abcdefg.vks-save"), QStringLiteral(".job.prj.ab_def.vks-save"),
+                                QStringLiteral(".other.prj.abcdef.vks-save"), QStringLiteral("job.prj.abcdef.vks-save"),
+                                QStringLiteral(".job.prj.abcdef.vks-save.bak"), QStringLiteral("xjob.prj.abcdef.vks-save"),
                                 QStringLiteral("job.prj")};
-        for (const QString &name : expected.mid(0, 4))
+        for (const QString &name : expected.mid(0, expected.size() - 1))
             putFile(path(name), "other");
         expected.sort();
 

@@ -1,6 +1,7 @@
 // Saves on a full disk keep the old file byte for byte and say so with the file's name: the
 // profile layer, a project save, a calibration file and an EEPROM copy, on a small tmpfs that
-// the test mounts (it needs root to mount; otherwise it is skipped with a message) and fills.
+// the test mounts and fills (as root, or as an ordinary user in a user namespace of its own;
+// where neither may mount, it is skipped with a message).
 #include "tests/support/setup_transfer_fixture.h"
 
 #include "platform/atomic_file.h"
@@ -11,6 +12,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -53,7 +55,8 @@ private slots:
     void initTestCase()
     {
         if (geteuid() != 0)
-            QSKIP("mounting the small tmpfs that this test fills needs root; run as root to test full disks");
+            QSKIP("mounting the small tmpfs that this test fills needs root or a user namespace, and this system "
+                  "allows neither to this user");
         QVERIFY(FMountPoint.isValid());
         if (::mount("tmpfs", QFile::encodeName(FMountPoint.path()).constData(), "tmpfs", MS_NOSUID | MS_NODEV,
                     "size=256k,mode=0700") != 0)
@@ -178,8 +181,33 @@ private slots:
     }
 };
 
+namespace {
+
+bool writeProcFile(const char *name, const QByteArray &text)
+{
+    QFile file(QString::fromLatin1(name));
+    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+}
+
+// An ordinary user mounts the tmpfs in a user and mount namespace of the test's own, where the
+// test is the superuser of that namespace only and nothing outside sees the mount. Where the
+// system allows no such namespace the test runs on as it is (and skips).
+void becomeSuperuserOfOwnNamespace()
+{
+    const uid_t uid = ::geteuid();
+    const gid_t gid = ::getegid();
+    if (uid == 0 || ::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0)
+        return;
+    writeProcFile("/proc/self/setgroups", "deny");
+    writeProcFile("/proc/self/uid_map", "0 " + QByteArray::number(uid) + " 1");
+    writeProcFile("/proc/self/gid_map", "0 " + QByteArray::number(gid) + " 1");
+}
+
+} // namespace
+
 int main(int argc, char **argv)
 {
+    becomeSuperuserOfOwnNamespace();
     return RunIsolated<TestFullDisk>(argc, argv);
 }
 

@@ -1,6 +1,7 @@
 // Writes keys into a profile file from a process of its own, for the test of two programs
 // saving at once: "profile_writer PATH SECTION COUNT" writes Key0..Key<COUNT-1> = 0..COUNT-1,
-// one write each (one read-modify-write of the whole file each). Exit code 1 on a refusal.
+// one write each (one read-modify-write of the whole file each). Exit code 1 on a refusal, whose
+// message goes to the standard output.
 #include "platform/profile.h"
 
 #include <cstdio>
@@ -19,7 +20,7 @@ int main(int argc, char **argv)
         for (int k = 0; k < count; ++k)
             ini.writeInteger(section, QStringLiteral("Key%1").arg(k), k);
     } catch (const platform::ProfileWriteError &e) {
-        std::fprintf(stderr, "%s\n", e.what());
+        std::puts(qPrintable(e.message()));
         return 1;
     }
     return 0;

@@ -2,6 +2,7 @@
 // caller reads back, and the bytes the file holds afterwards.
 #include "platform/codepage.h"
 #include "platform/profile.h"
+#include "platform/profile_lock.h"
 #include "tests/support/lock_holder_process.h"
 #include "tests/support/rename_counter.h"
 
@@ -14,6 +15,8 @@
 #include <atomic>
 
 #include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <memory>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -344,6 +347,38 @@ private slots:
         QCOMPARE(fileBytes(m_path), QByteArray("[A]\r\nk=v\r\n"));
     }
 
+    // A file that an editor saved as UTF-8 with a byte-order mark: the mark is no part of the
+    // first section's header, and a write changes the value in place, mark and all, instead of
+    // adding a second section of that name at the end.
+    void byteOrderMarkAtTheStart_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("section");
+        QTest::addColumn<QString>("key");
+        QTest::newRow("tagpump.ini") << QByteArray("\xEF\xBB\xBF[Common Adjusts]\r\nSensorTimeInterval=250\r\n"
+                                                   "[COM-port]\r\nBaudR=9600\r\n")
+                                     << "Common Adjusts" << "SensorTimeInterval";
+        QTest::newRow("vks74xx.ini") << QByteArray("\xEF\xBB\xBF[Program Settings]\nProjectFileName=/home/u/job.prj\n")
+                                     << "Program Settings" << "ProjectFileName";
+        QTest::newRow("blank after the mark") << QByteArray("\xEF\xBB\xBF  [S]\r\nK=old\r\n") << "S" << "K";
+    }
+    void byteOrderMarkAtTheStart()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QString, section);
+        QFETCH(QString, key);
+        putFile(m_path, text);
+        const QByteArray line = key.toLatin1() + '=';
+        const qsizetype at = text.indexOf(line) + line.size();
+        const QString value = QString::fromLatin1(text.mid(at, text.indexOf('\n', at) - at).trimmed());
+        ProfileFile ini(m_path);
+        QCOMPARE(ini.readSections().value(0), section);
+        QCOMPARE(ini.readString(section, key, "-"), value);
+        QCOMPARE(platform::ProfileSnapshot(m_path).readString(section, key, "-"), value);
+        ini.writeString(section, key, "new");
+        QCOMPARE(fileBytes(m_path), QByteArray(text).replace(line + value.toLatin1(), line + "new"));
+    }
+
     void valuesCannotAddLines()
     {
         ProfileFile ini(m_path);
@@ -616,6 +651,32 @@ private slots:
         }
         QCOMPARE(ini.readInteger("Other", "A", 0), 1);
         QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList(QFileInfo(m_path).fileName()));
+    }
+
+    // Anyone who may read the folder may take its lock and keep it: a save waits a few seconds
+    // for it, then is refused, saying which folder is held, and the file stays as it was.
+    void heldFolderRefusesTheSave()
+    {
+        putFile(m_path, "[S]\r\nK=old\r\n");
+        const int folder = ::open(QFile::encodeName(m_dir->path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        QVERIFY(folder >= 0);
+        QCOMPARE(::flock(folder, LOCK_EX), 0);
+        Holder writer;
+        QVERIFY(writer.startProgram(QCoreApplication::applicationDirPath() + "/profile_writer", {m_path, "S", "1"}));
+        QVERIFY(writer.waitForExit(60000));
+        QCOMPARE(writer.exitCode(), 1);
+        QVERIFY(writer.waitForLine(("Unable to write to " + m_path).toLocal8Bit()));
+        QVERIFY(writer.waitForLine(QStringLiteral("Папку %1 заняла другая программа (возможно, другого пользователя): "
+                                                  "за %2 с она не освободилась. Файл не изменён; сохраните позже.")
+                                       .arg(m_dir->path())
+                                       .arg(platform::ProfileWriteLock::WaitSeconds)
+                                       .toLocal8Bit()));
+        QCOMPARE(fileBytes(m_path), QByteArray("[S]\r\nK=old\r\n"));
+        // The same within one program; the wait it gave up must not keep the folder afterwards.
+        QCOMPARE(refusal([&] { ProfileFile(m_path).writeString("S", "K", "new"); }), "Unable to write to " + m_path);
+        ::close(folder);
+        ProfileFile(m_path).writeString("S", "K", "new");
+        QCOMPARE(fileBytes(m_path), QByteArray("[S]\r\nK=new\r\n"));
     }
 
     // A named pipe or a device is neither read (which would block) nor replaced.

@@ -19,8 +19,9 @@
 
 namespace {
 
-// The main window while the event loop runs. Qt ends the program by exit() from inside that loop
-// when it loses its display; the window then ends a run and writes its settings first.
+// The main window while the event loop runs. Qt ends the program by exit() when it loses its display (from
+// the event loop, or from any call to the display); the window then ends a run and writes its
+// settings first.
 TMain *runningWindow = nullptr;
 
 void endBeforeExit()
@@ -62,6 +63,7 @@ int main(int argc, char *argv[])
         TAbout about(TAbout::DataDriver());
         mainWindow.SetAboutBox(&about);
         mainWindow.show();
+        // Registered last, so that it runs before the destructors of everything the start-up made.
         runningWindow = &mainWindow;
         static const bool registered = std::atexit(endBeforeExit) == 0;
         Q_UNUSED(registered);

@@ -470,10 +470,15 @@ void TMain::closeEvent(QCloseEvent *event)
 void TMain::EndAtExit()
 {
     Ending = true;
-    if (!Started || !PrgControl)
+    // A start-up cut short before its run began has loaded nothing that could be saved whole.
+    if (!Started || !PrgControl || (!StartupDone && !Exchange))
         return;
-    // No event loop runs any more: nothing may wait for an answer or for a queued call.
+    // No event loop runs any more: nothing may wait for an answer or for a queued call. Nor may
+    // the window show anything: a call to the lost display would end the program here, before
+    // the settings are written.
     PrgControl->Unattended = true;
+    PrgControl->disconnect(this);
+    PrgControl->disconnect(Panels[2]);
     if (Exchange) {
         if (!Exchange->StopAndWait(StopDeadlineMs())) {
             PrgControl->SaveSettings();

@@ -220,7 +220,7 @@ private slots:
         env.insert(QStringLiteral("DISPLAY"), display);
         QProcess driver;
         start(driver, QStringLiteral(TAGPUMP_PATH), folder.path(), env);
-        QVERIFY(line.waitForLog(1, std::chrono::seconds(20)));  // polling
+        QVERIFY(line.waitForLog(2, std::chrono::seconds(30)));  // polling in the second cycle: started up
         QVERIFY(QFile::remove(ini));
         server.kill();
         QVERIFY(server.waitForFinished(10000));

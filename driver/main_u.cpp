@@ -8,6 +8,8 @@
 #include "prgcontrol.h"
 #include "variableset.h"
 
+#include "extlibs/comport/comport.h"
+
 #include "platform/help.h"
 #include "platform/messages.h"
 
@@ -25,6 +27,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -196,6 +199,7 @@ TMain::StartResult TMain::InitializeDriver(const QStringList &arguments, const Q
     bool alreadyRunning = false;
     if (!control->Serve(service, &error, &alreadyRunning)) {
         if (alreadyRunning) {
+            StartupDone = true;
             delete control;
             warn(this, QStringLiteral("Программа уже запущена (DDE сервис \"%1\").").arg(service));
             return StartResult::AlreadyRunning;
@@ -214,6 +218,7 @@ TMain::StartResult TMain::InitializeDriver(const QStringList &arguments, const Q
     if (!setupMode && control->AutoRunExchange)
         Button1Click();
     control->ConnectManagement();
+    StartupDone = true;
     return StartResult::Started;
 }
 
@@ -232,7 +237,8 @@ void TMain::Button1Click()
 
 void TMain::StartPolling()
 {
-    if (!PrgControl || PrgControl->GetState() != dsIdle || PrgControl->SensorCount() == 0)
+    // Once the end has begun, a start held for later (a remote "1") is dropped.
+    if (Ending || !PrgControl || PrgControl->GetState() != dsIdle || PrgControl->SensorCount() == 0)
         return;
     ui->Button1->setText(kStop);
     // Not left to the polling thread's state change, which comes later: "&Setup" goes at once.
@@ -257,19 +263,19 @@ void TMain::ExchangeEnded()
     }
 }
 
-// The longest a poll under way can take: the port's time-outs on top of the wire time of the
-// longest request and answer, and a margin.
+// The longest a poll under way can take: one exchange by the port's own time-out rule, with the
+// longest answer time-out of any measuring point, and a margin.
 int TMain::StopDeadlineMs() const
 {
     if (!PrgControl)
         return 5000;
-    int answer = PrgControl->TimeOut3;
+    std::uint16_t answer = PrgControl->TimeOut3;
     for (const TSensorEntry &entry : PrgControl->SensorList) {
         if (entry.Channel)
-            answer = std::max<int>(answer, entry.Channel->TimeOut);
+            answer = std::max(answer, entry.Channel->TimeOut);
     }
-    const int byteMs = 10000 / std::max<int>(PrgControl->BaudR, 300) + 1;
-    return PrgControl->TimeOut1 + answer + 2 * 255 * (byteMs + PrgControl->TimeOut2) + 2000;
+    const std::uint16_t baud = std::max<std::uint16_t>(PrgControl->BaudR, 300);
+    return int(GetCOMExchangeLimit(baud, PrgControl->TimeOut1, PrgControl->TimeOut2, answer)) + 2000;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -363,6 +369,7 @@ void TMain::ShowClock()
 // The window goes at once; the program ends when the run has ended.
 void TMain::EndAfterRun()
 {
+    Ending = true;
     hide();
     TI->hide();
     if (ClosePending)
@@ -380,18 +387,24 @@ void TMain::EndAfterRun()
 
 void TMain::EndUnattended()
 {
-    if (!Started || !PrgControl) {
-        emit Finished();
-        return;
-    }
-    PrgControl->Unattended = true;
+    Ending = true;
+    if (PrgControl)
+        PrgControl->Unattended = true;
     // A dialog waiting for an answer gets none; its caller goes on as after Cancel. The end
-    // itself comes once those waits have returned.
+    // itself comes once those waits have returned, and once the start-up has run to its end.
     for (QWidget *window : QApplication::topLevelWidgets()) {
         if (auto *dialog = qobject_cast<QDialog *>(window); dialog && dialog->isVisible())
             dialog->reject();
     }
     QTimer::singleShot(0, this, [this] {
+        if (!StartupDone) {
+            QTimer::singleShot(20, this, &TMain::EndUnattended);
+            return;
+        }
+        if (!Started || !PrgControl) {
+            emit Finished();
+            return;
+        }
         CloseSetupWindowUnasked();
         if (Exchange || ui->Button1->text() != kAction)
             EndAfterRun();
@@ -446,9 +459,33 @@ void TMain::closeEvent(QCloseEvent *event)
         EndAfterRun();
         return;
     }
+    Ending = true;
     if (Started && PrgControl)
         PrgControl->SaveSettings();
     event->accept();
     TI->hide();
     emit Finished();
+}
+
+void TMain::EndAtExit()
+{
+    Ending = true;
+    // A start-up cut short before its run began has loaded nothing that could be saved whole.
+    if (!Started || !PrgControl || (!StartupDone && !Exchange))
+        return;
+    // No event loop runs any more: nothing may wait for an answer or for a queued call. Nor may
+    // the window show anything: a call to the lost display would end the program here, before
+    // the settings are written.
+    PrgControl->Unattended = true;
+    PrgControl->disconnect(this);
+    PrgControl->disconnect(Panels[2]);
+    if (Exchange) {
+        if (!Exchange->StopAndWait(StopDeadlineMs())) {
+            PrgControl->SaveSettings();
+            std::fflush(nullptr);
+            std::_Exit(EXIT_FAILURE);  // a poll that never returns: the controller stays in use
+        }
+        PrgControl->SetState(dsIdle);  // the run's end, logged as every end of a run is
+    }
+    PrgControl->SaveSettings();
 }

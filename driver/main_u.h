@@ -56,6 +56,9 @@ public slots:
     // Open dialogs are dismissed, the settings window closes dropping edits not applied, a run
     // is stopped, and the program ends when it has ended, with the settings saved.
     void EndUnattended();
+    // The end when the process is already exiting (Qt lost its display): the run stopped and
+    // logged, the settings written, with no event loop left to serve anything.
+    void EndAtExit();
 
 signals:
     // The window closed for good: the program ends.
@@ -87,5 +90,7 @@ private:
     int HookId = -1;
     bool ClosePending = false;   // a close waits for the end of the run
     bool Started = false;        // the controller is ours to save and free
+    bool StartupDone = false;    // InitializeDriver has returned
+    bool Ending = false;         // the end has begun: no run starts any more
     QString HelpFile;
 };

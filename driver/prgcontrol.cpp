@@ -191,6 +191,14 @@ QString TProgramControl::TopicName() const
 
 void TProgramControl::WarnAtLoad(const QString &text)
 {
-    WriteLog(QStringLiteral("Tagpump"), QString(text).replace(u'\n', u' '));
-    QMessageBox::warning(Owner, QStringLiteral("Warning"), text);
+    // The log has one entry a line: each line of the warning is one.
+    for (const QString &line : text.split(u'\n'))
+        WriteLog(QStringLiteral("Tagpump"), line);
+    if (Unattended)
+        return;
+    // The box does not hold the start-up: a driver started at login polls while it waits.
+    auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Warning"), text, QMessageBox::Ok, Owner);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::ApplicationModal);
+    box->show();
 }

@@ -57,9 +57,20 @@ bool HandleEndSignals(std::function<void(int signal)> handler)
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     bool all = true;
-    for (const int signal : kEndSignals)
+    for (const int signal : kEndSignals) {
+        // A signal ignored when the program started stays ignored: whoever started it (nohup, a
+        // script's background job) asked that this signal not end it.
+        struct sigaction before {};
+        if (::sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN)
+            continue;
         all = ::sigaction(signal, &action, nullptr) == 0 && all;
+    }
     return all;
+}
+
+void StopHandlingEndSignals()
+{
+    endHandler = nullptr;
 }
 
 const char *EndSignalName(int signal)

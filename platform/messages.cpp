@@ -293,9 +293,11 @@ struct WindowTable {
     HWND nextHandle = 1;
 };
 
+// Never destroyed: a worker may still post while the process exits (Qt ends it by exit() when it
+// loses its display), after the destructors of static objects have begun to run.
 WindowTable &windowTable()
 {
-    static WindowTable table;
+    static WindowTable &table = *new WindowTable;
     return table;
 }
 

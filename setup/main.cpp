@@ -36,6 +36,7 @@ int main(int argc, char *argv[])
         platform::HandleEndSignals([&mainWindow](int signal) { mainWindow.EndUnattended(signal); });
         mainWindow.show();
         result = QApplication::exec();
+        platform::StopHandlingEndSignals();  // before the window goes, which may still run events
     }
     // Workers delete themselves through the event loop; let the last ones go.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

@@ -9,6 +9,7 @@
 #include <QScreen>
 #include <QThread>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -147,6 +148,20 @@ int32_t GetCOMLastError(uint32_t handle)
 {
     comport::PortObject *object = find(handle);
     return object ? object->lastError() : COMPORT_ERR_HANDLE;
+}
+
+uint32_t GetCOMExchangeLimit(uint16_t baud, uint16_t timeOut1, uint16_t timeOut2, uint16_t timeOut3)
+{
+    if (baud == 0)
+        return 0;
+    comport::PortConfig config;
+    config.baud = baud;
+    config.timeOut1 = timeOut1;
+    config.timeOut2 = timeOut2;
+    config.timeOut3 = timeOut3;
+    const auto limit = comport::transmitLimit(config, COMPORT_TEXT_SIZE) + comport::firstByteLimit(config, COMPORT_TEXT_SIZE)
+                       + COMPORT_TEXT_SIZE * comport::byteGapLimit(config);
+    return static_cast<uint32_t>(std::chrono::ceil<std::chrono::milliseconds>(limit).count());
 }
 
 const char *GetCOMErrorText(int32_t code)

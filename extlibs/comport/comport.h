@@ -142,6 +142,11 @@ int32_t GetCOMLastError(uint32_t handle);
  * gets a text that names it, valid until the next such call on the same thread. */
 const char *GetCOMErrorText(int32_t code);
 
+/* The longest one exchange may take with these settings, in milliseconds, rounded up: the write
+ * of a request of COMPORT_TEXT_SIZE bytes and the wait for an answer of as many bytes, by the
+ * time-out rule above. 0 for a baud rate of 0. */
+uint32_t GetCOMExchangeLimit(uint16_t baud, uint16_t timeOut1, uint16_t timeOut2, uint16_t timeOut3);
+
 #ifdef __cplusplus
 }
 #endif

@@ -22,6 +22,25 @@ nanoseconds wireTime(std::size_t bytes, int baud)
     return nanoseconds(static_cast<long long>(bytes) * 10 * 1000000000LL / baud);
 }
 
+} // namespace
+
+nanoseconds transmitLimit(const PortConfig &config, std::size_t requestBytes)
+{
+    return wireTime(requestBytes, config.baud) + milliseconds(config.timeOut1);
+}
+
+nanoseconds firstByteLimit(const PortConfig &config, std::size_t requestBytes)
+{
+    return wireTime(requestBytes, config.baud) + milliseconds(config.timeOut3);
+}
+
+nanoseconds byteGapLimit(const PortConfig &config)
+{
+    return wireTime(1, config.baud) + milliseconds(config.timeOut2) + milliseconds(COMPORT_BURST_ALLOWANCE_MS);
+}
+
+namespace {
+
 // The serial layer speaks ex_com's codes; these are the ones it gives for opening and writing.
 int fromSerial(int code)
 {
@@ -154,7 +173,7 @@ int PortObject::transmit(std::string_view request)
     }
     // Whatever is still in the input belongs to an earlier request.
     m_port.discardInput();
-    const auto deadline = Clock::now() + wireTime(request.size(), m_config.baud) + milliseconds(m_config.timeOut1);
+    const auto deadline = Clock::now() + transmitLimit(m_config, request.size());
     const int rc = fromSerial(m_port.write(reinterpret_cast<const std::uint8_t *>(request.data()), request.size(), deadline));
     if (rc == COMPORT_ERR_IO)
         return report(lineLost());
@@ -182,8 +201,8 @@ int PortObject::receive(std::string &answer)
         echo = echo.substr(0, end);
     bool echoSeen = false;
 
-    const auto firstDeadline = m_sentAt + wireTime(m_request.size(), m_config.baud) + milliseconds(m_config.timeOut3);
-    const auto gap = wireTime(1, m_config.baud) + milliseconds(m_config.timeOut2) + milliseconds(COMPORT_BURST_ALLOWANCE_MS);
+    const auto firstDeadline = m_sentAt + firstByteLimit(m_config, m_request.size());
+    const auto gap = byteGapLimit(m_config);
     auto lastByte = m_sentAt;
     std::string line;
     bool begun = false;

@@ -4,6 +4,7 @@
 #include "serial_port.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -25,6 +26,12 @@ struct PortConfig {
 
     bool operator==(const PortConfig &) const = default;
 };
+
+// The deadlines of an exchange, counted from its start: the write of `requestBytes` bytes, the
+// first byte of the answer after the request was sent, and each further byte after the one before.
+std::chrono::nanoseconds transmitLimit(const PortConfig &config, std::size_t requestBytes);
+std::chrono::nanoseconds firstByteLimit(const PortConfig &config, std::size_t requestBytes);
+std::chrono::nanoseconds byteGapLimit(const PortConfig &config);
 
 // The baud rates a port object takes, ascending, ended by 0 (GetCOMBaudRates).
 inline constexpr std::uint16_t kBaudRates[] = {300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 0};

@@ -222,6 +222,16 @@ private slots:
         QCOMPARE(p.portError, COMPORT_ERR_NOT_OPEN);
         QVERIFY(m_sim->log().empty());
     }
+
+    // The longest exchange that the time-outs allow, which the driver waits for at its end:
+    // request and answer of 255 bytes each, the answer's every byte as late as time-out 2 and
+    // the burst allowance let it be. At 300 baud a byte is 33 1/3 ms on the line.
+    void exchangeLimitCoversTheLongestLegalExchange()
+    {
+        QCOMPARE(GetCOMExchangeLimit(300, 100, 10, 1000), 8500u + 100 + 8500 + 1000 + 23800);
+        QCOMPARE(GetCOMExchangeLimit(9600, 7, 20, 3000), 21654u);
+        QCOMPARE(GetCOMExchangeLimit(0, 100, 10, 1000), 0u);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestComportExchange)

@@ -139,6 +139,9 @@ private slots:
         QTRY_VERIFY(logBytes().count("COM Port Exchange Error") >= 2);
         const QByteArray log = logBytes();
         QCOMPARE(log.count(named.toLatin1()), 1);
+        // A warning of several lines is as many lines of the log.
+        for (const QString &text : messages[0].split(u'\n'))
+            QVERIFY2(log.contains(platform::toCp1251(QStringLiteral("\tTagpump\t") + text + u'\r')), qPrintable(text));
         QVERIFY(line->log().empty());
         QTest::mouseClick(button("Button1"), Qt::LeftButton);
         QTRY_COMPARE(button("Button1")->text(), QStringLiteral("&Action"));

@@ -182,15 +182,16 @@ private slots:
 
     void startHeldWhileARunStops_data()
     {
-        QTest::addColumn<bool>("laterStop");  // a "0" after the held start
-        QTest::newRow("0 then 1 restarts") << false;
-        QTest::newRow("0, 1, 0 stays stopped") << true;
+        QTest::addColumn<QString>("then");  // what comes after the held start
+        QTest::newRow("0 then 1 restarts") << QString();
+        QTest::newRow("0, 1, 0 stays stopped") << QStringLiteral("0");
+        QTest::newRow("0, 1, the end by signal starts nothing") << QStringLiteral("end");
     }
     // A "1" while the run is stopping ("&Wait") starts the next run once this one has ended,
-    // unless a "0" comes before that end.
+    // unless a "0" or the end of the program comes before that end.
     void startHeldWhileARunStops()
     {
-        QFETCH(bool, laterStop);
+        QFETCH(QString, then);
         serveController(QStringLiteral("0"));
         writeSettings(true, servicePath());
         startDriver({QStringLiteral("/s")});
@@ -203,11 +204,19 @@ private slots:
         send(QStringLiteral("0"));
         QCOMPARE(caption(), QStringLiteral("&Wait"));
         send(QStringLiteral("1"));
-        if (laterStop)
+        QSignalSpy finished(main.get(), &TMain::Finished);
+        if (then == QLatin1String("0"))
             send(QStringLiteral("0"));
+        else if (then == QLatin1String("end"))
+            main->EndUnattended();
         QCOMPARE(caption(), QStringLiteral("&Wait"));
         line.reset();  // the poll under way fails at once, and the run ends
-        if (laterStop) {
+        if (then == QLatin1String("end")) {
+            QTRY_COMPARE(finished.size(), 1);
+            QCoreApplication::sendPostedEvents();  // the end of the run, handled
+            QVERIFY(!main->CurrentExchange());
+            QCOMPARE(caption(), QStringLiteral("&Action"));
+        } else if (!then.isNull()) {
             expectIdle();
             QCoreApplication::sendPostedEvents();  // the end of the run, handled
             QCOMPARE(caption(), QStringLiteral("&Action"));

@@ -308,7 +308,7 @@ private slots:
         QStringList boxes;
         answerMessageBoxes(&answerer, &boxes);
         auto driver = start(ini);
-        QCOMPARE(boxes.size(), 1);
+        QTRY_COMPARE(boxes.size(), 1);  // the box does not hold the start-up
         QVERIFY2(boxes[0].contains(QStringLiteral("65537")) && boxes[0].contains(QStringLiteral("65536")), qPrintable(boxes[0]));
         const TProgramControl &c = *driver->control;
         QCOMPARE(c.SensorCount(), 65535);
@@ -353,7 +353,7 @@ private slots:
         QCOMPARE(c.ObjectName, prefix);
         QCOMPARE(c.Sensor(1)->ServerItem ? c.Sensor(1)->ServerItem->name() : QStringLiteral("no item"), prefix + u'2');
         const QByteArray log = logLines(folder + QStringLiteral("/Logs"));
-        QCOMPARE(boxes.size(), int(said.contains(QStringLiteral("ORVANT"))) + int(said.contains(QStringLiteral("\"S\""))));
+        QTRY_COMPARE(boxes.size(), int(said.contains(QStringLiteral("ORVANT"))) + int(said.contains(QStringLiteral("\"S\""))));
         const QString all = boxes.join(u'\n');
         for (const QString &part : said)
             QVERIFY2(all.contains(part), qPrintable(all));
@@ -413,6 +413,7 @@ private slots:
             modal->close();
         });
         driver.control->LoadSettings();
+        QTRY_VERIFY(box.isValid());  // shown without holding the start-up
         const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
         QVERIFY2(area.contains(box), qPrintable(QStringLiteral("%1,%2 %3x%4").arg(box.x()).arg(box.y()).arg(box.width()).arg(box.height())));
     }

@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -20,17 +21,31 @@
 
 namespace {
 
-// True once the process catches SIGTERM: its handler is in place.
-bool catchesEndSignals(qint64 pid)
+// Whether the process catches (field "SigCgt") or ignores ("SigIgn") the signal.
+bool signalIn(qint64 pid, const char *field, int signal)
 {
     QFile status(QStringLiteral("/proc/%1/status").arg(pid));
     if (!status.open(QIODevice::ReadOnly))
         return false;
     for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("SigCgt:"))
-            return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (SIGTERM - 1)) & 1;
+        if (line.startsWith(field))
+            return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (signal - 1)) & 1;
     }
     return false;
+}
+
+// True once the process catches SIGTERM: its handler is in place.
+bool catchesEndSignals(qint64 pid)
+{
+    return signalIn(pid, "SigCgt:", SIGTERM);
+}
+
+QByteArray logOf(const QString &folder)
+{
+    QByteArray log;
+    for (const QString &name : QDir(folder + QStringLiteral("/Logs")).entryList(QDir::Files))
+        log += fileBytes(folder + QStringLiteral("/Logs/") + name);
+    return log;
 }
 
 } // namespace
@@ -41,9 +56,10 @@ class TestEndSignals : public QObject {
     QTemporaryDir home;
     QProcessEnvironment environment;
 
-    void start(QProcess &process, const QString &program, const QString &folder)
+    void start(QProcess &process, const QString &program, const QString &folder,
+               const QProcessEnvironment &env = {})
     {
-        process.setProcessEnvironment(environment);
+        process.setProcessEnvironment(env.isEmpty() ? environment : env);
         process.setWorkingDirectory(folder);
         process.setProgram(program);
         process.start();
@@ -74,29 +90,46 @@ private slots:
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(home.filePath(QStringLiteral("runtime"))));
     }
 
+    static void writeDriverSettings(const QString &ini, const sim::LineSim &line, const QString &common = {})
+    {
+        QFile settings(ini);
+        QVERIFY(settings.open(QIODevice::WriteOnly));
+        settings.write(QStringLiteral("[Common Adjusts]\r\nAutoRunExchange=1\r\nAutoRunProgram=1\r\nLogging=1\r\n"
+                                      "SensorTimeInterval=20\r\nSensorCircleInterval=4321\r\n%2[COM-port]\r\nCOMN=%1\r\n"
+                                      "BaudR=19200\r\n[Sensors]\r\nSensor1=|1|1|1|500|\r\n")
+                           .arg(QString::fromStdString(line.portPath()), common)
+                           .toLocal8Bit());
+    }
+    // The copy of vks74xx with its libraries, in a folder of its own.
+    static QString copySetupProgram(const QTemporaryDir &folder)
+    {
+        const QString program = folder.filePath(QStringLiteral("vks74xx"));
+        [&] { QVERIFY(QFile::copy(QStringLiteral(VKS74XX_PATH), program)); }();
+        const QDir built = QFileInfo(QStringLiteral(VKS74XX_PATH)).dir();
+        for (const QString &library : built.entryList({QStringLiteral("lib*.so")}, QDir::Files))
+            [&] { QVERIFY(QFile::copy(built.filePath(library), folder.filePath(library))); }();
+        return program;
+    }
+
     void driver_data()
     {
         QTest::addColumn<int>("signal");
-        QTest::newRow("SIGTERM") << int(SIGTERM);
-        QTest::newRow("SIGINT") << int(SIGINT);
-        QTest::newRow("SIGHUP") << int(SIGHUP);
+        QTest::addColumn<bool>("settingsWritable");
+        QTest::newRow("SIGTERM") << int(SIGTERM) << true;
+        QTest::newRow("SIGINT") << int(SIGINT) << true;
+        QTest::newRow("SIGHUP") << int(SIGHUP) << true;
+        QTest::newRow("SIGTERM, settings not writable") << int(SIGTERM) << false;
     }
     // The driver during a run: the run stops, the log gets its line, the settings file and the
     // autostart entry are written, and the DDE service goes.
     void driver()
     {
         QFETCH(int, signal);
+        QFETCH(bool, settingsWritable);
         sim::LineSim line;
         QTemporaryDir folder;
         const QString ini = folder.filePath(QStringLiteral("tagpump.ini"));
-        QFile settings(ini);
-        QVERIFY(settings.open(QIODevice::WriteOnly));
-        settings.write(QStringLiteral("[Common Adjusts]\r\nAutoRunExchange=1\r\nAutoRunProgram=1\r\nLogging=1\r\n"
-                                      "SensorTimeInterval=20\r\nSensorCircleInterval=4321\r\n[COM-port]\r\nCOMN=%1\r\n"
-                                      "BaudR=19200\r\n[Sensors]\r\nSensor1=|1|1|1|500|\r\n")
-                           .arg(QString::fromStdString(line.portPath()))
-                           .toLocal8Bit());
-        settings.close();
+        writeDriverSettings(ini, line);
         const QString autostart = home.filePath(QStringLiteral("config/autostart/tagpump.desktop"));
         QFile::remove(autostart);
 
@@ -105,29 +138,112 @@ private slots:
         QVERIFY(line.waitForLog(1, std::chrono::seconds(20)));  // polling
         QVERIFY(QFile::exists(platform::ddeSocketPath(QStringLiteral("tagpump"))));
         QVERIFY(QFile::remove(ini));
+        if (!settingsWritable)  // a folder in the file's place: no write can replace it
+            QVERIFY(QDir(folder.path()).mkdir(QStringLiteral("tagpump.ini")));
         endBy(driver, signal);
 
-        QVERIFY2(fileBytes(ini).contains("\r\nSensorCircleInterval=4321\r\n"), driver.readAllStandardError().constData());
-        QVERIFY(QFile::exists(autostart));
-        QByteArray log;
-        for (const QString &name : QDir(folder.filePath(QStringLiteral("Logs"))).entryList(QDir::Files))
-            log += fileBytes(folder.filePath(QStringLiteral("Logs/") + name));
-        QVERIFY(log.contains(platform::toCp1251(QStringLiteral("\tTagpump\tОбмен прекращен\r"))));
+        const QByteArray errors = driver.readAllStandardError();
+        if (settingsWritable)
+            QVERIFY2(fileBytes(ini).contains("\r\nSensorCircleInterval=4321\r\n"), errors.constData());
+        else
+            QVERIFY2(errors.contains("tagpump.ini"), errors.constData());  // the reason, and no box waited
+        QCOMPARE(QFile::exists(autostart), settingsWritable);
+        QVERIFY(logOf(folder.path()).contains(platform::toCp1251(QStringLiteral("\tTagpump\tОбмен прекращен\r"))));
         QVERIFY(!QFile::exists(platform::ddeSocketPath(QStringLiteral("tagpump"))));
     }
 
-    void setupProgram_data() { driver_data(); }
+    // A load warning shows its box without holding the automatic start, and an end by signal
+    // meanwhile ends the driver in order.
+    void driverWithLoadWarning()
+    {
+        sim::LineSim line;
+        QTemporaryDir folder;
+        const QString ini = folder.filePath(QStringLiteral("tagpump.ini"));
+        writeDriverSettings(ini, line, QStringLiteral("TopicName=to\x01pic\r\n"));
+        QProcess driver;
+        start(driver, QStringLiteral(TAGPUMP_PATH), folder.path());
+        QVERIFY(line.waitForLog(1, std::chrono::seconds(20)));  // polling with the box up
+        QVERIFY(QFile::remove(ini));
+        endBy(driver, SIGTERM);
+        QVERIFY(fileBytes(ini).contains("\r\nSensorCircleInterval=4321\r\n"));
+        const QByteArray log = logOf(folder.path());
+        QVERIFY(log.contains(platform::toCp1251(QStringLiteral("\tTagpump\tDDE раздел \"to?pic\""))));
+        QVERIFY(log.contains(platform::toCp1251(QStringLiteral("\tTagpump\tОбмен прекращен\r"))));
+    }
+
+    void ignoredAtStart_data()
+    {
+        QTest::addColumn<bool>("driver");
+        QTest::newRow("tagpump") << true;
+        QTest::newRow("vks74xx") << false;
+    }
+    // A signal ignored when the program started (nohup, a script's background job) stays
+    // ignored; the others still end it in order.
+    void ignoredAtStart()
+    {
+        QFETCH(bool, driver);
+        QTemporaryDir folder;
+        const QString program = driver ? QStringLiteral(TAGPUMP_PATH) : copySetupProgram(folder);
+        QProcess process;
+        process.setChildProcessModifier([] {
+            ::signal(SIGHUP, SIG_IGN);
+            ::signal(SIGINT, SIG_IGN);
+        });
+        start(process, program, folder.path());
+        QVERIFY(signalIn(process.processId(), "SigIgn:", SIGHUP));
+        QVERIFY(signalIn(process.processId(), "SigIgn:", SIGINT));
+        QVERIFY(!signalIn(process.processId(), "SigCgt:", SIGHUP));
+        endBy(process, SIGTERM);
+    }
+
+    // The X server goes during a run: Qt ends the program, which first stops the run, logs its
+    // end and writes its settings, and does not crash.
+    void driverLosesDisplay()
+    {
+        const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+        if (xvfb.isEmpty())
+            QSKIP("no Xvfb");
+        QProcess server;
+        server.start(xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"),
+                            QStringLiteral("tcp"), QStringLiteral("-screen"), QStringLiteral("0"),
+                            QStringLiteral("640x480x24")});
+        QVERIFY(server.waitForStarted(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(server.canReadLine(), 20000);
+        const QString display = u':' + QString::fromLatin1(server.readLine().trimmed());
+
+        sim::LineSim line;
+        QTemporaryDir folder;
+        const QString ini = folder.filePath(QStringLiteral("tagpump.ini"));
+        writeDriverSettings(ini, line);
+        QProcessEnvironment env = environment;
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        env.insert(QStringLiteral("DISPLAY"), display);
+        QProcess driver;
+        start(driver, QStringLiteral(TAGPUMP_PATH), folder.path(), env);
+        QVERIFY(line.waitForLog(2, std::chrono::seconds(30)));  // polling in the second cycle: started up
+        QVERIFY(QFile::remove(ini));
+        server.kill();
+        QVERIFY(server.waitForFinished(10000));
+        QVERIFY(driver.waitForFinished(20000));
+        const QByteArray errors = driver.readAllStandardError();
+        QVERIFY2(driver.exitStatus() == QProcess::NormalExit, errors.constData());
+        QVERIFY2(fileBytes(ini).contains("\r\nSensorCircleInterval=4321\r\n"), errors.constData());
+        QVERIFY(logOf(folder.path()).contains(platform::toCp1251(QStringLiteral("\tTagpump\tОбмен прекращен\r"))));
+    }
+
+    void setupProgram_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+    }
     // The setup program with nothing to save but its settings: they are written beside it.
     void setupProgram()
     {
         QFETCH(int, signal);
         QTemporaryDir folder;
-        const QString program = folder.filePath(QStringLiteral("vks74xx"));
-        QVERIFY(QFile::copy(QStringLiteral(VKS74XX_PATH), program));
-        // Its libraries are found beside it.
-        const QDir built = QFileInfo(QStringLiteral(VKS74XX_PATH)).dir();
-        for (const QString &library : built.entryList({QStringLiteral("lib*.so")}, QDir::Files))
-            QVERIFY(QFile::copy(built.filePath(library), folder.filePath(library)));
+        const QString program = copySetupProgram(folder);
         QProcess setup;
         start(setup, program, folder.path());
         QVERIFY(!QFile::exists(program + QStringLiteral(".ini")));

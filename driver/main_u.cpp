@@ -181,6 +181,17 @@ TMain::StartResult TMain::InitializeDriver(const QStringList &arguments, const Q
         TI->setToolTip(QStringLiteral("Tagpump / ") + text);
     });
     connect(control, &TProgramControl::ResultTextChanged, Panels[2], &QLabel::setText);
+    // Why the port cannot be used, while it cannot: beside the panels, whole in its tooltip.
+    auto *portProblem = new QLabel(ui->SB1);
+    portProblem->setObjectName(QStringLiteral("SB1Port"));
+    portProblem->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    ui->SB1->addWidget(portProblem, 1);
+    portProblem->hide();
+    connect(control, &TProgramControl::PortProblemChanged, portProblem, [portProblem](const QString &text) {
+        portProblem->setText(text);
+        portProblem->setToolTip(text);
+        portProblem->setVisible(!text.isEmpty());
+    });
     connect(control, &TProgramControl::HintsChanged, this, &TMain::ShowHints);
     connect(control, &TProgramControl::ReadingShown, this, [this](std::uint16_t number, const QString &text) {
         ui->ST1->setText(QString::number(number));

@@ -91,6 +91,10 @@ public:
 
     // ---- defined with the settings file (prgcontrol_settings.cpp) ----
     bool LoadSettings();
+    // False when the file or the autorun entry could not be written; the reason has already
+    // gone to the user (a box, or standard error when Unattended). The callers go on as they
+    // would after a good save: the settings are in force either way, and at the end the program
+    // ends anyway. The result is there for the end by a signal, which says a failed save once more.
     bool SaveSettings();
     QString SettingsToString();
     bool SettingsFromString(const QString &text);
@@ -160,6 +164,11 @@ public:
     bool AutoRunProgram = false;
     bool AutoRunExchange = false;
     bool ErrorState = false;
+    // Two defaults, both right: 10000 is the controller's own value from creation until the
+    // settings are read (the settings window's range is -10000 to 10000), and 1000 is the
+    // settings file's default for a missing or unreadable key (DefaultErrorValue,
+    // prgcontrol_settings.cpp). LoadSettings runs at every start-up, so a running driver
+    // publishes 1000 unless the file says otherwise.
     double ErrorValue = 10000;
     bool IndividualTimeOutState = false;
     QList<TSensorEntry> SensorList;

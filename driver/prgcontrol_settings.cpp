@@ -40,6 +40,7 @@ const QString AutorunId = QStringLiteral("tagpump");
 const QString AutorunName = QStringLiteral("Tagpump");
 
 constexpr int ShortTextLength = 255;
+// The file's default; the controller's creation value is another (prgcontrol.h, ErrorValue).
 constexpr double DefaultErrorValue = 1000;
 
 QString SensorKey(int n)

@@ -450,7 +450,9 @@ bool TSetup::ApplySettings()
     }
     c.ConnectManagement();
     c.WriteLog(QStringLiteral("Tagpump"), QStringLiteral("Settings changed"));
-    // Written at once: a lost display or a crash ends the program without its closing save.
+    // Written at once: a lost display or a crash ends the program without its closing save. A
+    // refused write has said why in its box; the values are applied all the same, so the window
+    // closes as after a good save.
     c.SaveSettings();
     return true;
 }

@@ -23,7 +23,7 @@ QString PortProblemReason(std::int32_t code)
     case COMPORT_ERR_PORT_BUSY: return QStringLiteral("порт занят другой программой");
     case COMPORT_ERR_OPEN: return QStringLiteral("порт не открывается или не принимает настройку");
     case COMPORT_ERR_NOT_OPEN: return QStringLiteral("порт не открыт");
-    case COMPORT_ERR_IO: return QStringLiteral("обрыв связи: ошибка чтения или записи, устройство отключено");
+    case COMPORT_ERR_IO: return QStringLiteral("обрыв связи с портом (устройство отключено)");
     case COMPORT_ERR_WRITE_TIMEOUT: return QStringLiteral("запрос не удалось передать вовремя");
     default: return QString::fromUtf8(GetCOMErrorText(code));
     }

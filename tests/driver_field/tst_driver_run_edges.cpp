@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -147,7 +148,8 @@ private slots:
         QCOMPARE(log.count(named.toLatin1()), 1);
         const QString unusable = QStringLiteral("не может быть использован: настройка порта не принята");
         QCOMPARE(log.count(platform::toCp1251(unusable)), 1);
-        QVERIFY(main->findChild<QLabel *>(QStringLiteral("SB1Port"))->text().contains(unusable));
+        QVERIFY(main->findChild<QStatusBar *>(QStringLiteral("SB1"))->toolTip().contains(unusable));
+        QCOMPARE(main->findChild<QStatusBar *>(QStringLiteral("SB1"))->currentMessage(), QStringLiteral("Настройка порта не принята (имя порта или скорость)"));
         QVERIFY(line->log().empty());
         QTest::mouseClick(button("Button1"), Qt::LeftButton);
         QTRY_COMPARE(button("Button1")->text(), QStringLiteral("&Action"));
@@ -167,18 +169,18 @@ private slots:
         QVERIFY(SetCOMCfg(holder, port.constData(), 19200, 100, 10, 1000) && OpenCOM(holder));
         writeSettings(linePort(), QStringLiteral("19200"), true, 20);
         startDriver({});
-        const QLabel *status = main->findChild<QLabel *>(QStringLiteral("SB1Port"));
+        const QStatusBar *status = main->findChild<QStatusBar *>(QStringLiteral("SB1"));
         const QByteArray busy = platform::toCp1251(QStringLiteral("Порт %1 не может быть использован: порт занят другой программой").arg(linePort()));
         QTRY_VERIFY(logBytes().count("COM Port Exchange Error") >= 3);
         QCOMPARE(logBytes().count(busy), 1);
-        QVERIFY(!status->isHidden());
-        QCOMPARE(platform::toCp1251(status->text()), busy);
+        QCOMPARE(status->currentMessage(), QStringLiteral("Порт занят другой программой"));
+        QCOMPARE(platform::toCp1251(status->toolTip()), busy);
 
         QVERIFY(CloseCOM(holder));
         QTRY_VERIFY(!line->log().empty());
         const QByteArray free = platform::toCp1251(QStringLiteral("Порт %1 снова доступен").arg(linePort()));
         QTRY_COMPARE(logBytes().count(free), 1);
-        QTRY_VERIFY(status->isHidden());
+        QTRY_VERIFY(status->currentMessage().isEmpty());
         const auto polled = line->log().size();
         QTRY_VERIFY(line->log().size() >= polled + 3);
         QCOMPARE(logBytes().count(busy), 1);

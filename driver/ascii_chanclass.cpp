@@ -145,11 +145,12 @@ bool TASCIIChannel::Poll(bool individual)
     bool ok = true;
     if (individual) {
         const std::uint16_t answerTimeOut = control.IndividualTimeOutState ? TimeOut : control.TimeOut3;
-        ok = SetCOMCfg(PortHandle, platform::toCp1251(control.PortName).constData(), control.BaudR, control.TimeOut1,
+        ok = SetCOMCfg(PortHandle, platform::toCp1251(control.PortName).constData(), control.PortBaudRate(), control.TimeOut1,
                        control.TimeOut2, answerTimeOut)
              && OpenCOM(PortHandle);
     }
     ok = ok && TransmitCOMPOneByte(PortHandle, request);
+    control.NotePortResult(ok ? COMPORT_OK : GetCOMLastError(PortHandle));
     if (ok) {
         char *answer = request;
         ReciveCOMPOneByte(PortHandle, &answer);

@@ -11,6 +11,38 @@
 
 #include <chrono>
 
+namespace {
+
+// Why the port cannot be used, in the user's words; the access refusal comes from the port
+// library, which names the device and the group that may open it.
+QString PortProblemReason(std::int32_t code)
+{
+    switch (code) {
+    case COMPORT_ERR_ARGUMENT: return QStringLiteral("настройка порта не принята (имя порта или скорость)");
+    case COMPORT_ERR_UNKNOWN_PORT: return QStringLiteral("такого порта нет");
+    case COMPORT_ERR_PORT_BUSY: return QStringLiteral("порт занят другой программой");
+    case COMPORT_ERR_OPEN: return QStringLiteral("порт не открывается или не принимает настройку");
+    case COMPORT_ERR_NOT_OPEN: return QStringLiteral("порт не открыт");
+    case COMPORT_ERR_IO: return QStringLiteral("обрыв связи с портом (устройство отключено)");
+    case COMPORT_ERR_WRITE_TIMEOUT: return QStringLiteral("запрос не удалось передать вовремя");
+    default: return QString::fromUtf8(GetCOMErrorText(code));
+    }
+}
+
+} // namespace
+
+void TProgramControl::NotePortResult(std::int32_t code)
+{
+    if (code == PortResult)
+        return;
+    PortResult = code;
+    const QString text = code == COMPORT_OK
+                             ? QString()
+                             : QStringLiteral("Порт %1 не может быть использован: %2").arg(PortName, PortProblemReason(code));
+    WriteLog(QStringLiteral("Tagpump"), code == COMPORT_OK ? QStringLiteral("Порт %1 снова доступен").arg(PortName) : text);
+    emit PortProblemChanged(text);
+}
+
 void TAutoResetEvent::Set()
 {
     {
@@ -65,6 +97,7 @@ void TCOMExchange::run()
     RaiseProcessPriority();
     SetThreadTimeCritical();
     control.SetState(dsPolling);
+    control.PortResult = COMPORT_OK;
     for (const TSensorEntry &entry : control.SensorList) {
         if (entry.Channel)
             entry.Channel->StepCounter = std::uint16_t(entry.Channel->Step - 1);
@@ -73,7 +106,7 @@ void TCOMExchange::run()
     if (control.IndividualTimeOutState) {
         RunPollingCycle(true);
     } else {
-        SetCOMCfg(control.PortHandle, platform::toCp1251(control.PortName).constData(), control.BaudR,
+        SetCOMCfg(control.PortHandle, platform::toCp1251(control.PortName).constData(), control.PortBaudRate(),
                   control.TimeOut1, control.TimeOut2, control.TimeOut3);
         OpenCOM(control.PortHandle);
         RunPollingCycle(false);

@@ -4,6 +4,8 @@
 #include "prgcontrol.h"
 #include "variableset.h"
 #include "platform/codepage.h"
+#include "platform/file_error.h"
+#include "platform/profile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -13,6 +15,7 @@
 #include <QMessageBox>
 #include <QMutexLocker>
 
+#include <cerrno>
 #include <mutex>
 
 namespace driverlog {
@@ -123,32 +126,38 @@ bool TProgramControl::WriteLog(const QString &source, const QString &message)
         folder += QLatin1Char('/');
     const QString path = folder + driverlog::DayFileName(driverlog::Now().date());
 
-    const auto fail = [&](const QString &what) {
+    // The box says why, as the one for the settings file does: the error is taken at once,
+    // before another call can change errno.
+    const auto fail = [&](const QString &what, int error) {
         if (!failureReported) {
             failureReported = true;
-            driverlog::Report(QStringLiteral("Unable to write to %1").arg(what));
+            driverlog::Report(platform::ProfileWriteError(what, platform::fileErrorText(error, platform::FileAccess::Write)).message());
         }
         return false;
     };
     if (!QDir().mkpath(folder))
-        return fail(folder);
+        return fail(folder, errno);
 
     // Only a plain file is appended to: a named pipe or a device of that name would block the
     // caller or swallow the lines.
     const QFileInfo info(path);
     const bool created = !info.exists() && !info.isSymLink();
     if (!created && !info.isFile())
-        return fail(path);
+        return fail(path, platform::NotRegularFile);
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return fail(path);
+        return fail(path, errno);
     const qint64 sizeBefore = file.size();
     QByteArray lines;
     if (created)
         lines += LineBytes(QStringLiteral("Файл создан ") + StampText(driverlog::Now()));
     lines += LineBytes(StampText(driverlog::Now()) + QLatin1Char('\t') + sourceText + QLatin1Char('\t') + messageText);
+    errno = 0;
     const bool written = file.write(lines) == lines.size() && file.flush();
+    int error = errno;
     file.close();
+    if (error == 0)
+        error = errno;
     if (!written || file.error() != QFileDevice::NoError) {
         // A write that stopped halfway (a full disk) leaves no half line for the next one to
         // be glued to: the file goes back to what it held.
@@ -156,7 +165,7 @@ bool TProgramControl::WriteLog(const QString &source, const QString &message)
             QFile::remove(path);
         else
             QFile::resize(path, sizeBefore);
-        return fail(path);
+        return fail(path, error);
     }
     failureReported = false;
     return true;

@@ -12,8 +12,9 @@
 //   themselves show the date as the system writes it.
 // - An empty LogFileDIR means the default folder, the working folder + "Logs".
 // - A line that cannot be written never stops the caller: WriteLog returns false, and the
-//   failure is reported once on the window thread; it is reported again only after a line was
-//   written in between.
+//   failure is reported once on the window thread, with its reason as the settings file's box
+//   says it ("Unable to write to <path>", then "На диске нет места." on a line of its own); it is
+//   reported again only after a line was written in between.
 #include <QDateTime>
 #include <QString>
 

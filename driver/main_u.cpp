@@ -184,6 +184,15 @@ TMain::StartResult TMain::InitializeDriver(const QStringList &arguments, const Q
         TI->setToolTip(QStringLiteral("Tagpump / ") + text);
     });
     connect(control, &TProgramControl::ResultTextChanged, Panels[2], &QLabel::setText);
+    // Why the port cannot be used, while it cannot: over the panels of the status line, which
+    // come back when the port can be used again; the whole text in the line's tooltip.
+    connect(control, &TProgramControl::PortProblemChanged, ui->SB1, [this](const QString &text) {
+        const QString reason = text.section(QStringLiteral(": "), 1);
+        for (QLabel *panel : Panels)
+            panel->setVisible(text.isEmpty());
+        text.isEmpty() ? ui->SB1->clearMessage() : ui->SB1->showMessage(reason.left(1).toUpper() + reason.mid(1));
+        ui->SB1->setToolTip(text);
+    });
     connect(control, &TProgramControl::HintsChanged, this, &TMain::ShowHints);
     connect(control, &TProgramControl::ReadingShown, this, [this](std::uint16_t number, const QString &text) {
         ui->ST1->setText(QString::number(number));

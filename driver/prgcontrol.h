@@ -91,12 +91,19 @@ public:
 
     // ---- defined with the settings file (prgcontrol_settings.cpp) ----
     bool LoadSettings();
+    // False when the file or the autorun entry could not be written; the reason has already
+    // gone to the user (a box, or standard error when Unattended). The callers go on as they
+    // would after a good save: the settings are in force either way, and at the end the program
+    // ends anyway. The result is there for the end by a signal, which says a failed save once more.
     bool SaveSettings();
     QString SettingsToString();
     bool SettingsFromString(const QString &text);
     bool ApplyPortConfig();
     // Why comport refused the port setting held here (which key, and why), for the warning.
     QString PortSettingRefusal() const;
+    // BaudR as the port takes it: a value outside 16 bits gives 0, a rate the port refuses,
+    // rather than a wrapped number that might be a rate it offers.
+    std::uint16_t PortBaudRate() const;
     // Frees every sensor; false, freeing nothing, during a polling run (RunActive).
     bool FreeSensors();
     // A setting found at load that the driver cannot use as it stands: said once, as a line in
@@ -104,6 +111,11 @@ public:
     void WarnAtLoad(const QString &text);
     // ---- defined with the log (driver_log.cpp); called from both threads ----
     bool WriteLog(const QString &source, const QString &message);
+    // ---- defined with the polling run (comexchange.cpp); polling thread ----
+    // The port's result of a poll that used it (a comport result code). A change between a
+    // usable port and a reason why it cannot be used is said once: a log line and
+    // PortProblemChanged. Each run starts from a usable port.
+    void NotePortResult(std::int32_t code);
 
 signals:
     // What the main window shows; emitted on whichever thread changes it, delivered in order.
@@ -112,6 +124,7 @@ signals:
     void ResultTextChanged(const QString &text);      // status panel 2
     void HintsChanged(bool hints);                    // show-hint of the main window's controls
     void ReadingShown(std::uint16_t number, const QString &text);  // readouts ST1 and ST2
+    void PortProblemChanged(const QString &text);     // why the port cannot be used; empty: it can
 
 public:
     QWidget *const Owner;
@@ -151,6 +164,11 @@ public:
     bool AutoRunProgram = false;
     bool AutoRunExchange = false;
     bool ErrorState = false;
+    // Two defaults, both right: 10000 is the controller's own value from creation until the
+    // settings are read (the settings window's range is -10000 to 10000), and 1000 is the
+    // settings file's default for a missing or unreadable key (DefaultErrorValue,
+    // prgcontrol_settings.cpp). LoadSettings runs at every start-up, so a running driver
+    // publishes 1000 unless the file says otherwise.
     double ErrorValue = 10000;
     bool IndividualTimeOutState = false;
     QList<TSensorEntry> SensorList;
@@ -163,7 +181,9 @@ public:
     bool Connected = false;
     std::uint32_t PortHandle = 0;
     QString PortName = QStringLiteral("COM1");
-    std::uint16_t BaudR = 9600;
+    // As the user wrote it, also outside 16 bits, so that a refusal names it and the file keeps
+    // it; the port gets PortBaudRate.
+    int BaudR = 9600;
     std::uint16_t TimeOut1 = 100;
     std::uint16_t TimeOut2 = 10;
     std::uint16_t TimeOut3 = 1000;
@@ -176,6 +196,9 @@ public:
         QPoint stored, placed;
         bool offScreen = false;
     } KeptPosition;
+
+    // The port's last result as NotePortResult saw it; polling thread only during a run.
+    std::int32_t PortResult = 0;
 
     // Serialises WriteLog between the window thread and the polling thread.
     QMutex LogLock;

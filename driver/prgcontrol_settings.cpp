@@ -40,6 +40,7 @@ const QString AutorunId = QStringLiteral("tagpump");
 const QString AutorunName = QStringLiteral("Tagpump");
 
 constexpr int ShortTextLength = 255;
+// The file's default; the controller's creation value is another (prgcontrol.h, ErrorValue).
 constexpr double DefaultErrorValue = 1000;
 
 QString SensorKey(int n)
@@ -237,7 +238,12 @@ bool TProgramControl::SettingsFromString(const QString &text)
 
 bool TProgramControl::ApplyPortConfig()
 {
-    return SetCOMCfg(PortHandle, platform::toCp1251(PortName).constData(), BaudR, TimeOut1, TimeOut2, TimeOut3);
+    return SetCOMCfg(PortHandle, platform::toCp1251(PortName).constData(), PortBaudRate(), TimeOut1, TimeOut2, TimeOut3);
+}
+
+std::uint16_t TProgramControl::PortBaudRate() const
+{
+    return BaudR >= 0 && BaudR <= 0xFFFF ? std::uint16_t(BaudR) : 0;
 }
 
 QString TProgramControl::PortSettingRefusal() const
@@ -312,7 +318,7 @@ bool TProgramControl::LoadSettings()
     DdeItem = text("DdeItem", QString()).left(ShortTextLength);
 
     PortName = ini.readString(PortSection, QStringLiteral("COMN"), QStringLiteral("COM1"));
-    BaudR = std::uint16_t(ini.readInteger(PortSection, QStringLiteral("BaudR"), 9600));
+    BaudR = ini.readInteger(PortSection, QStringLiteral("BaudR"), 9600);
     TimeOut1 = std::uint16_t(ini.readInteger(PortSection, QStringLiteral("TimeOut1"), 100));
     TimeOut2 = std::uint16_t(ini.readInteger(PortSection, QStringLiteral("TimeOut2"), 10));
     TimeOut3 = std::uint16_t(ini.readInteger(PortSection, QStringLiteral("TimeOut3"), 1000));

@@ -415,8 +415,13 @@ bool TSetup::ApplySettings()
 
     char buffer[COMPORT_TEXT_SIZE] = "COM1";
     char *port = buffer;
-    GetCOMCfg(c.PortHandle, &port, &c.BaudR, &c.TimeOut1, &c.TimeOut2, &c.TimeOut3);
+    std::uint16_t baud = 0;
+    GetCOMCfg(c.PortHandle, &port, &baud, &c.TimeOut1, &c.TimeOut2, &c.TimeOut3);
     c.PortName = platform::fromCp1251(QByteArray(buffer));
+    // A rate outside 16 bits reaches the port as 0: the one written stays unless the port
+    // dialog chose another.
+    if (baud != c.PortBaudRate())
+        c.BaudR = baud;
 
     c.SensorTimeInterval = std::uint16_t(ui->SE2->value());
     c.SensorCircleInterval = std::uint16_t(ui->SE3->value());
@@ -445,7 +450,9 @@ bool TSetup::ApplySettings()
     }
     c.ConnectManagement();
     c.WriteLog(QStringLiteral("Tagpump"), QStringLiteral("Settings changed"));
-    // Written at once: a lost display or a crash ends the program without its closing save.
+    // Written at once: a lost display or a crash ends the program without its closing save. A
+    // refused write has said why in its box; the values are applied all the same, so the window
+    // closes as after a good save.
     c.SaveSettings();
     return true;
 }

@@ -31,23 +31,35 @@ QString entryString(const QString &text)
     return out;
 }
 
-// The program as the one word of an Exec key: always in double quotes, with the characters that
-// quoting does not protect escaped by a backslash, and "%" doubled, since a single one would
-// start a field code. entryString then escapes the backslashes once more for the file.
-QString execWord(const QString &program)
+// One word of an Exec key: in double quotes, with the characters that quoting does not protect
+// escaped by a backslash. The word holds no "%": a "%" would start a field code.
+QString quotedExecWord(const QString &word)
 {
     QString quoted;
-    quoted.reserve(program.size() + 2);
+    quoted.reserve(word.size() + 2);
     quoted += QLatin1Char('"');
-    for (const QChar c : program) {
+    for (const QChar c : word) {
         if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') || c == QLatin1Char('\\'))
             quoted += QLatin1Char('\\');
-        if (c == QLatin1Char('%'))
-            quoted += QLatin1Char('%');
         quoted += c;
     }
     quoted += QLatin1Char('"');
-    return entryString(quoted);
+    return quoted;
+}
+
+// The Exec key's value that starts the program. A program path with a "%" would need "%%", which
+// the rules allow but GLib refuses to load (it looks the first word up as it stands): such a path
+// goes to the shell as printf's format instead, each "%" written "\045" and each backslash "\\",
+// so the entry holds no "%" and its first word is /bin/sh. entryString then escapes the
+// backslashes once more for the file.
+QString execValue(const QString &program)
+{
+    if (!program.contains(QLatin1Char('%')))
+        return entryString(quotedExecWord(program));
+    QString format = program;
+    format.replace(QLatin1Char('\\'), QLatin1String("\\\\")).replace(QLatin1Char('%'), QLatin1String("\\045"));
+    return entryString(QStringLiteral("/bin/sh -c ") + quotedExecWord(QStringLiteral("exec \"$(printf \"$0\")\""))
+                       + QLatin1Char(' ') + quotedExecWord(format));
 }
 
 } // namespace
@@ -76,7 +88,7 @@ bool setAutorunEntry(const QString &id, const QString &name, const QString &prog
                                          "Path=%3\n"
                                          "Terminal=false\n"
                                          "X-GNOME-Autostart-enabled=true\n")
-                              .arg(entryString(name), execWord(program), entryString(workingDir));
+                              .arg(entryString(name), execValue(program), entryString(workingDir));
     return replaceFile(autorunEntryPath(id), entry.toUtf8()).isEmpty();
 }
 

@@ -7,7 +7,8 @@
 //   an absolute path; it is made when missing.
 // - An entry is one file "<id>.desktop" holding a desktop entry of type Application with the
 //   given name, the program as its command (quoted, so paths with blanks or other special
-//   characters stay whole) and the program's working folder.
+//   characters stay whole; a path with "%" started through /bin/sh, so that the command holds
+//   no "%", which GLib would refuse) and the program's working folder.
 // - Writing replaces the file atomically, so a crash never leaves half an entry; removing an
 //   entry that is not there succeeds.
 #include <QString>

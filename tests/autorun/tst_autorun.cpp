@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QFile>
 #include <QHash>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -94,11 +96,11 @@ private slots:
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir->path() + QStringLiteral("/config")));
     }
 
-    // Written enabled, with the program as one word whatever its path holds: a "%" (doubled, or
-    // a desktop would take "%u" for a field code), blanks, quotes, "$", "`" and backslashes.
+    // Written enabled, with the program as one word whatever its path holds: blanks, quotes,
+    // "$", "`" and backslashes.
     void entryStartsTheProgramAndIsEnabled()
     {
-        const QString program = QStringLiteral("/opt/my 100%u dir/ta\"g$`\\pump%");
+        const QString program = QStringLiteral("/opt/my 100 dir/ta\"g$`\\pump");
         const QString folder = QStringLiteral("/srv/plant 7%/работа");
         QVERIFY(platform::setAutorunEntry(QStringLiteral("tagpump"), QStringLiteral("Tagpump"), program, folder));
         const QString path = dir->path() + QStringLiteral("/config/autostart/tagpump.desktop");
@@ -115,6 +117,31 @@ private slots:
         QVERIFY(platform::removeAutorunEntry(QStringLiteral("tagpump")));
         QVERIFY(!QFile::exists(path));
         QVERIFY(platform::removeAutorunEntry(QStringLiteral("tagpump")));  // already gone
+    }
+
+    // A program whose path holds "%" (where "%u" would be a field code) and the characters that
+    // quoting must protect: GLib, which desktops start their entries through, loads the entry and
+    // starts the program in its working folder.
+    void programInAPercentFolderStartsThroughGLib()
+    {
+        const QString gio = QStandardPaths::findExecutable(QStringLiteral("gio"));
+        if (gio.isEmpty())
+            QSKIP("gio (GLib) is not installed");
+        const QString bin = dir->path() + QStringLiteral("/my 100%u %% dir");
+        const QString program = bin + QStringLiteral("/ta\"g$`\\pump%");
+        const QString folder = dir->path() + QStringLiteral("/plant 7%");
+        const QString ran = dir->path() + QStringLiteral("/ran");
+        QVERIFY(QDir().mkpath(bin) && QDir().mkpath(folder));
+        QFile script(program);
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\npwd > '" + QFile::encodeName(ran) + "'\n");
+        script.close();
+        QVERIFY(script.setPermissions(script.permissions() | QFileDevice::ExeOwner));
+
+        QVERIFY(platform::setAutorunEntry(QStringLiteral("tagpump"), QStringLiteral("Tagpump"), program, folder));
+        QVERIFY(!entryKeys(fileBytes(platform::autorunEntryPath(QStringLiteral("tagpump")))).value(QStringLiteral("Exec")).contains(u'%'));
+        QCOMPARE(QProcess::execute(gio, {QStringLiteral("launch"), platform::autorunEntryPath(QStringLiteral("tagpump"))}), 0);
+        QTRY_COMPARE(fileBytes(ran), QFile::encodeName(folder) + "\n");
     }
 
     // An entry that is a symbolic link (as dot-file managers make them) goes as a whole: the link

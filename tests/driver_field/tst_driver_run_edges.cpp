@@ -9,6 +9,7 @@
 #include "tests/support/driver_main_fixture.h"
 #include "tests/support/message_boxes.h"
 
+#include "extlibs/comport/comport.h"
 #include "platform/codepage.h"
 #include "platform/messages.h"
 
@@ -16,6 +17,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -113,12 +115,17 @@ private slots:
         QTest::addColumn<QString>("named");
         QTest::newRow("38400 is taken") << "line" << "38400" << "";
         QTest::newRow("57600 is taken") << "line" << "57600" << "";
-        QTest::newRow("negative rate") << "line" << "-1" << "BaudR=65535";
+        QTest::newRow("negative rate") << "line" << "-1" << "BaudR=-1";
         QTest::newRow("rate not offered") << "line" << "14400" << "BaudR=14400";
+        QTest::newRow("rate past 16 bits") << "line" << "115200" << "BaudR=115200";
+        QTest::newRow("past 16 bits, 9600 below") << "line" << "75136" << "BaudR=75136";
         QTest::newRow("empty port") << "" << "9600" << "COMN";
+        QTest::newRow("bad port, rate offered") << "a/b" << "9600" << "COMN=\"a/b\"";
     }
     // A port setting that comport refuses polls no other port: every poll fails, and the driver
-    // says once, in a box and the log, which key was refused. The rates up to 57600 are taken.
+    // says once, in a box and the log, which key was refused and the value as written, and once
+    // in the log and on the status line why the port cannot be used. The file keeps the value
+    // as written. The rates up to 57600 are taken.
     void refusedPortSetting()
     {
         QFETCH(QString, port);
@@ -142,10 +149,45 @@ private slots:
         // A warning of several lines is as many lines of the log.
         for (const QString &text : messages[0].split(u'\n'))
             QVERIFY2(log.contains(platform::toCp1251(QStringLiteral("\tTagpump\t") + text + u'\r')), qPrintable(text));
+        const QString unusable = QStringLiteral("не может быть использован: настройка порта не принята");
+        QCOMPARE(log.count(platform::toCp1251(unusable)), 1);
+        QVERIFY(main->findChild<QStatusBar *>(QStringLiteral("SB1"))->toolTip().contains(unusable));
+        QCOMPARE(main->findChild<QStatusBar *>(QStringLiteral("SB1"))->currentMessage(), QStringLiteral("Настройка порта не принята (имя порта или скорость)"));
         QVERIFY(line->log().empty());
         QTest::mouseClick(button("Button1"), Qt::LeftButton);
         QTRY_COMPARE(button("Button1")->text(), QStringLiteral("&Action"));
         QCOMPARE(messages.size(), 1);
+        QVERIFY(PrgControl->SaveSettings());
+        QFile ini(iniPath());
+        QVERIFY(ini.open(QIODevice::ReadOnly));
+        QVERIFY(ini.readAll().contains("\r\nBaudR=" + baud.toLatin1() + "\r\n"));
+    }
+
+    // A port that another program holds: the reason is said once in the log and on the status
+    // line, however many polls fail, and its end once when the port is free again.
+    void busyPortIsSaidOnceAndAgainWhenFree()
+    {
+        const QByteArray port = linePort().toLatin1();
+        const std::uint32_t holder = CreateCOM(0);
+        QVERIFY(SetCOMCfg(holder, port.constData(), 19200, 100, 10, 1000) && OpenCOM(holder));
+        writeSettings(linePort(), QStringLiteral("19200"), true, 20);
+        startDriver({});
+        const QStatusBar *status = main->findChild<QStatusBar *>(QStringLiteral("SB1"));
+        const QByteArray busy = platform::toCp1251(QStringLiteral("Порт %1 не может быть использован: порт занят другой программой").arg(linePort()));
+        QTRY_VERIFY(logBytes().count("COM Port Exchange Error") >= 3);
+        QCOMPARE(logBytes().count(busy), 1);
+        QCOMPARE(status->currentMessage(), QStringLiteral("Порт занят другой программой"));
+        QCOMPARE(platform::toCp1251(status->toolTip()), busy);
+
+        QVERIFY(CloseCOM(holder));
+        QTRY_VERIFY(!line->log().empty());
+        const QByteArray free = platform::toCp1251(QStringLiteral("Порт %1 снова доступен").arg(linePort()));
+        QTRY_COMPARE(logBytes().count(free), 1);
+        QTRY_VERIFY(status->currentMessage().isEmpty());
+        const auto polled = line->log().size();
+        QTRY_VERIFY(line->log().size() >= polled + 3);
+        QCOMPARE(logBytes().count(busy), 1);
+        QCOMPARE(logBytes().count(free), 1);
     }
 
     // "&Ok" writes what it applied at once: a program that then dies keeps it.

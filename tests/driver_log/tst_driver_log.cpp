@@ -5,10 +5,12 @@
 #include "tests/support/driver_folder_fixture.h"
 
 #include "driver_log.h"
+#include "platform/file_error.h"
 
 #include <QTest>
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <sys/resource.h>
 #include <thread>
@@ -96,7 +98,10 @@ private slots:
         for (int i = 0; i < 3; ++i)
             QVERIFY(!control().WriteLog(QStringLiteral("Point1"), QStringLiteral("COM Port Exchange Error")));
         QCOMPARE(reports.size(), 1);
-        QVERIFY2(reports[0].contains(dir->path() + QStringLiteral("/plain/Logs")), qPrintable(reports[0]));
+        // The box says why on a line of its own.
+        QVERIFY2(reports[0].startsWith(QStringLiteral("Unable to write to %1/\n").arg(dir->path() + QStringLiteral("/plain/Logs"))),
+                 qPrintable(reports[0]));
+        QVERIFY2(reports[0].section(u'\n', 1).size() > 1, qPrintable(reports[0]));
 
         control().LogFileDIR = dir->path() + QStringLiteral("/Logs");
         QVERIFY(control().WriteLog(QStringLiteral("Point1"), QStringLiteral("ok again")));
@@ -105,6 +110,8 @@ private slots:
         control().LogFileDIR = dir->path() + QStringLiteral("/Logs2");
         QVERIFY(!control().WriteLog(QStringLiteral("Point1"), QStringLiteral("lost")));
         QCOMPARE(reports.size(), 2);
+        QVERIFY2(reports[1].endsWith(QStringLiteral("\n") + platform::fileErrorText(platform::NotRegularFile, platform::FileAccess::Write)),
+                 qPrintable(reports[1]));
     }
 
     // A write that stops halfway (the file may grow by a few bytes only, as on a disk about to
@@ -128,6 +135,8 @@ private slots:
         std::signal(SIGXFSZ, oldHandler);
         QVERIFY(!written);
         QCOMPARE(reports.size(), 1);
+        QVERIFY2(reports[0].endsWith(QStringLiteral("\n") + platform::fileErrorText(EFBIG, platform::FileAccess::Write)),
+                 qPrintable(reports[0]));
         QCOMPARE(fileBytes(file), before);
 
         QVERIFY(control().WriteLog(QStringLiteral("Point1"), QStringLiteral("second")));

@@ -143,6 +143,9 @@ private slots:
         QFETCH(QByteArray, errorValue);
         QFETCH(double, expected);
         QFETCH(QByteArray, written);
+        QObject answerer;
+        QStringList boxes;
+        answerMessageBoxes(&answerer, &boxes);
         auto driver = start(crlf("[Common Adjusts]\nActivePageNumber=258\nSensorTimeInterval=abc\n"
                                  "SensorCircleInterval=$FFFF\nHints=5\nErrorValue=")
                             + errorValue
@@ -158,17 +161,22 @@ private slots:
         QVERIFY(c.IndividualTimeOutState);
         QCOMPARE(c.LogFileDIR, QStringLiteral("/x|y"));
         QCOMPARE(c.PortName, QStringLiteral("/dev/a|b"));
-        QCOMPARE(int(c.BaudR), 1200);
+        // A rate past 16 bits stays as written and reaches the port as one it refuses, not as
+        // its low bits (1200).
+        QCOMPARE(c.BaudR, 66736);
         QCOMPARE(int(c.TimeOut1), 32);
         QCOMPARE(int(c.TimeOut2), 65535);
         QCOMPARE(int(c.TimeOut3), 1000);
-        QCOMPARE(portCalls.last().baud, 1200);
+        QCOMPARE(portCalls.last().baud, 0);
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY2(boxes[0].contains(QStringLiteral("BaudR=66736")), qPrintable(boxes[0]));
 
         QVERIFY(c.SaveSettings());
         const QByteArray bytes = fileBytes(driver->iniPath());
         QVERIFY(bytes.contains("\r\nHints=1\r\n"));
         QVERIFY(bytes.contains("\r\nErrorValue=" + written + "\r\n"));
         QVERIFY(bytes.contains("\r\nActivePageNumber=2\r\n"));
+        QVERIFY(bytes.contains("\r\nBaudR=66736\r\n"));
     }
 
     // The string of distinct settings, parsed back after every field changed, restores each

@@ -126,12 +126,17 @@ private slots:
         QCOMPARE(decode(3, "!003:002:" + seq + ":1.0*12ab").code, VKS2810_ERR_FORMAT);   // lower-case CRC
     }
 
-    // A three-digit field holds 0 to 255: "263" is refused, not read as instrument 7 (263 - 256).
+    // A three-digit field holds 0 to 255: "263" is refused, not read as instrument 7 (263 - 256),
+    // and "256", the first number past the limit, is not instrument or channel 0.
     void fieldsAbove255AreRefusedNotWrapped()
     {
         const std::string seq = seqOf(VKS2810_CreateParcel(7, 1, 3));
         QCOMPARE(decode(7, answer(263, 3, seq, "1.5")).code, VKS2810_ERR_FORMAT);
         QCOMPARE(decode(7, answer(7, 259, seq, "1.5")).code, VKS2810_ERR_FORMAT);
+        const std::string zeroSeq = seqOf(VKS2810_CreateParcel(0, 1, 0));
+        QCOMPARE(decode(0, answer(256, 0, zeroSeq, "1.5")).code, VKS2810_ERR_FORMAT);
+        QCOMPARE(decode(0, answer(0, 256, zeroSeq, "1.5")).code, VKS2810_ERR_FORMAT);
+        QVERIFY(decode(0, answer(0, 0, zeroSeq, "1.5")).ok);
         QCOMPARE(decode(7, answer(999, 3, seq, "1.5")).value, std::string("0"));
         QVERIFY(decode(7, answer(7, 3, seq, "1.5")).ok);
     }

@@ -158,6 +158,33 @@ private slots:
         VerifyIdleAgain();
     }
 
+    // A double click stops what its first click started, whenever the second comes.
+    void aQuickSecondClickStops_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("gapMs");
+        for (const char *button : {"TS3Button11", "TS5Button3", "TS5Button4", "TS4Button5"}) {
+            QTest::newRow(qPrintable(QStringLiteral("%1 at once").arg(button))) << button << 0;
+            QTest::newRow(qPrintable(QStringLiteral("%1 after 40 ms").arg(button))) << button << 40;
+        }
+    }
+    void aQuickSecondClickStops()
+    {
+        QFETCH(QString, button);
+        QFETCH(int, gapMs);
+        auto *target = f.Window->findChild<QAbstractButton *>(button);
+        const QString start = target->text();
+        target->click();
+        QVERIFY(target->text() != start);
+        if (gapMs > 0)
+            QTest::qWait(gapMs);
+        target->click();
+        QCOMPARE(target->text(), QStringLiteral("Wait..."));
+        LOOP_WAIT(TExchange::Running() == 0);
+        QCOMPARE(target->text(), start);
+        VerifyIdleAgain();
+    }
+
     void stopBeforeThePortIsOpenIsNotLost()
     {
         TClickWhenDisabled stopper(f.Ui().TS3Button3, f.Ui().TS5Button4);

@@ -11,6 +11,7 @@
 #include "device_u.h"
 
 #include "global_u.h"
+#include "loop_control.h"
 #include "main_u.h"
 #include "prgctrl_u.h"
 #include "ui_main_u.h"
@@ -44,8 +45,11 @@ std::int32_t TDevice::InspectionMeasure()
 
     const std::uint16_t answer = control.ShowProgramMessage(false, QStringLiteral("Начать чтение измеряемой величины?"),
                                                             mtConfirmation, mbYesNo);
-    if (answer != mrYes && answer != mrOk)
+    // Declined, or stopped by a second click before the question came: nothing is measured.
+    if ((answer != mrYes && answer != mrOk) || !LoopRunning()) {
+        caption(MeasureStartText);
         return -1;
+    }
     caption(QStringLiteral("Wait..."));
 
     // The parameters to put back at the end.

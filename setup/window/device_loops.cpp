@@ -46,9 +46,12 @@ std::int32_t RunLoop(TDevice &device, const TLoop &loop)
     QAbstractButton *button = loop.Button;
     const auto caption = [button](const QString &text) { RunOnWindowThread([&] { button->setText(text); }); };
 
-    // Raised before the stop caption shows: a stop request can only come after it.
-    StartLoop();
-    caption(loop.StopText);
+    // The start click raised the flag and showed the stop caption; an operation that showed
+    // "Wait..." while it prepared shows it again, unless a stop has come meanwhile.
+    RunOnWindowThread([&] {
+        if (LoopRunning())
+            button->setText(loop.StopText);
+    });
     control.AccessMasks().SetAlwaysEnabled(loop.AccessId, true);
     control.SetExchangeState(Exchanging);
 

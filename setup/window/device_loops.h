@@ -2,8 +2,9 @@
 // The frame that every measurement loop shares: the three monitors, the inspection and the
 // cyclic indicator test.
 //
-// RunLoop raises RunFlag and shows the stop caption (in that order, so a stop clicked as soon
-// as the caption reads "stop" is never lost), keeps the loop's own button enabled through
+// The start click has raised RunFlag and shown the stop caption (in that order, so a stop
+// clicked as soon as the caption reads "stop" is never lost). RunLoop keeps the loop's own
+// button enabled through
 // AlwaysEnabledMask while the exchange state is Exchanging, opens the port once, and then,
 // while RunFlag stays 1, takes the link lock for one sample, releases it, shows what the sample
 // left for after the lock and pauses. Its end, on every path: readouts back to rest and the

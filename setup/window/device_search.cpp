@@ -48,9 +48,10 @@ std::int32_t TDevice::SearchDevices()
     const QString failed = QStringLiteral("Ошибка поиска приборов!");
     const QString done = QStringLiteral("Поиск приборов завершен.");
 
+    // Made first: a declined question, too, gives the button its start caption back.
+    TButtonRun run(form, {ui.TS0Button2, QStringLiteral("Начать поиск"), QStringLiteral("Остановить поиск"), SearchButtonId});
     if (!Accepted(control.ShowProgramMessage(false, QStringLiteral("Начать поиск приборов?"), mtConfirmation, mbYesNo)))
         return -1;
-    TButtonRun run(form, {ui.TS0Button2, QStringLiteral("Начать поиск"), QStringLiteral("Остановить поиск"), SearchButtonId});
     std::lock_guard<platform::NamedLock> lock(COMPortMutex());
     QProgressBar *gauge = control.ProgressGauge();
     struct TCleanup {

@@ -30,7 +30,10 @@ QString WaitCaption()
 
 TButtonRun::TButtonRun(TfMain &form, TStopButton button) : FForm(form), FButton(std::move(button))
 {
-    SetCaption(FButton.Button, FButton.StopCaption);
+    RunOnWindowThread([this] {
+        if (FButton.Button->text() != WaitCaption())
+            FButton.Button->setText(FButton.StopCaption);
+    });
 }
 
 void TButtonRun::BeginExchange()

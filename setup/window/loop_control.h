@@ -3,14 +3,17 @@
 // indicator test): the button's captions while they run and the stop request of the loops. The
 // frame that every loop shares is RunLoop (device_loops.h).
 //
-// The button decides by its caption (TfMain::ToggleClick): the start caption starts the
-// operation on a worker, the stop caption shows "Wait..." and asks for the stop, "Wait..." does
-// nothing. The worker shows the stop caption when it begins and the start caption once it has
-// ended, so the button never reads "Wait..." or the stop caption with nothing running.
+// The button decides by its caption (TfMain::ToggleClick): the start caption shows the stop
+// caption at once and starts the operation on a worker, the stop caption shows "Wait..." and
+// asks for the stop, "Wait..." does nothing. So a quick second click (a double click) stops what
+// the first started. The worker shows the start caption once it has ended, on every path (a
+// declined question too), so the button never reads "Wait..." or the stop caption with nothing
+// running.
 //
-// A loop's stop is never lost: RunFlag becomes 1 before the stop caption shows and is never set
-// again during the run, so a stop clicked at any moment of the run (while the port opens, while
-// the link lock is awaited, during a pause) ends it; a pause ends at once on a stop.
+// A loop's stop is never lost: RunFlag becomes 1 (on the start click) before the stop caption
+// shows and is never set again during the run, so a stop clicked at any moment of the run
+// (before the worker has begun, while the port opens, while the link lock is awaited, during a
+// pause) ends it; a pause ends at once on a stop.
 #include <QString>
 
 #include <chrono>
@@ -30,7 +33,8 @@ struct TStopButton {
     int AccessId = -1;
 };
 
-// One run of a button's operation, any thread. Made: the stop caption shows. BeginExchange:
+// One run of a button's operation, any thread. Made: the stop caption shows, unless a stop was
+// already asked for ("Wait..." stays). BeginExchange:
 // the button stays enabled (AccessId in AlwaysEnabledMask) while the exchange state becomes
 // Exchanging. Destroyed: the start caption again and, after BeginExchange, the AccessId cleared
 // and the exchange state Idle.
@@ -49,7 +53,7 @@ private:
     bool FExchanging = false;
 };
 
-// The stop request of the loops, through RunFlag. StartLoop sets it (a loop's first step);
+// The stop request of the loops, through RunFlag. StartLoop sets it (the start click);
 // RequestLoopStop clears it and ends a pause at once (the stop click, window thread).
 void StartLoop();
 void RequestLoopStop();

@@ -160,10 +160,18 @@ bool TfMain::ToggleClick(QAbstractButton *button)
             continue;
         const QString caption = button->text();
         if (caption == QString::fromUtf8(toggle.StartText)) {
-            // The worker shows the stop text when it has begun.
+            // The click that starts changes the button's meaning at once: a quick second click
+            // (a double click) is the stop, not a second start. A loop's flag is raised here,
+            // before its worker exists, so that such a stop is never lost.
             const auto found = FCommands.find(button);
-            if (found != FCommands.end())
-                StartOperation(found->second.Action);
+            if (found == FCommands.end() || TExchange::Running() > 0) {
+                QApplication::beep();
+                return true;
+            }
+            button->setText(QString::fromUtf8(toggle.StopText));
+            if (button != ui->TS0Button2)
+                StartLoop();
+            TExchange::Start(found->second.Action);
         } else if (caption == QString::fromUtf8(toggle.StopText)) {
             button->setText(WaitCaption());
             if (button == ui->TS0Button2)

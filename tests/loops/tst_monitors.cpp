@@ -81,7 +81,7 @@ private slots:
     {
         f.Ui().TS5SE0->setValue(3);
         Play(*f.Line, [](sim::SignalPlay &p) {
-            p.values = {12.3456f, -0.25f};
+            p.values = {12.3456f, -0.25f, -0.0004f};
             p.setpoints[0] = {50.5f};
             p.setpoints[2] = {-7.125f, 8.0f};
             p.failures = {{1, "2", 0, -1}};
@@ -89,6 +89,8 @@ private slots:
         f.Ui().TS5Button3->click();
         LOOP_WAIT(f.Ui().TS5ST0->text() == "12.346" && f.Ui().TS5ST3->text() == "-7.125");
         LOOP_WAIT(f.Ui().TS5ST0->text() == "-0.250" && f.Ui().TS5ST3->text() == "8.000");
+        // A small negative value rounds to a zero without a sign.
+        LOOP_WAIT(f.Ui().TS5ST0->text() == "0.000");
         QCOMPARE(f.Ui().TS5ST1->text(), QStringLiteral("50.500"));
         QCOMPARE(f.Ui().TS5ST2->text(), QStringLiteral("Ошибка!"));
         // Running: its own stop button stays enabled, the other loops' buttons are not.
@@ -153,6 +155,33 @@ private slots:
         QCOMPARE(f.Ui().TS5Button3->text(), Start);
         QCOMPARE(f.Ui().TS5ST0->text(), QStringLiteral("No Data"));
         QVERIFY(script->Seen().isEmpty());
+        VerifyIdleAgain();
+    }
+
+    // A double click stops what its first click started, whenever the second comes.
+    void aQuickSecondClickStops_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("gapMs");
+        for (const char *button : {"TS3Button11", "TS5Button3", "TS5Button4", "TS4Button5"}) {
+            QTest::newRow(qPrintable(QStringLiteral("%1 at once").arg(button))) << button << 0;
+            QTest::newRow(qPrintable(QStringLiteral("%1 after 40 ms").arg(button))) << button << 40;
+        }
+    }
+    void aQuickSecondClickStops()
+    {
+        QFETCH(QString, button);
+        QFETCH(int, gapMs);
+        auto *target = f.Window->findChild<QAbstractButton *>(button);
+        const QString start = target->text();
+        target->click();
+        QVERIFY(target->text() != start);
+        if (gapMs > 0)
+            QTest::qWait(gapMs);
+        target->click();
+        QCOMPARE(target->text(), QStringLiteral("Wait..."));
+        LOOP_WAIT(TExchange::Running() == 0);
+        QCOMPARE(target->text(), start);
         VerifyIdleAgain();
     }
 

@@ -68,7 +68,10 @@ class TestMainWindowCommands : public QObject {
         HelpOpened = 0;
 
         use();
+        // A loop runs once it has the link; its button reads "stop" from the click on.
         const auto runningLoop = [&]() -> QAbstractButton * {
+            if (f.Window->ProgramControl->ExchangeState() != Exchanging)
+                return nullptr;
             for (const auto &[name, stopText] : Toggles) {
                 auto *button = f.Window->findChild<QAbstractButton *>(QLatin1String(name));
                 if (button->text() == QString::fromUtf8(stopText))

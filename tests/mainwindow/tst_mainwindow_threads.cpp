@@ -24,9 +24,7 @@ struct TFakeLoop {
 
     void operator()()
     {
-        ++Starts;
-        RunFlag = 1;
-        RunOnWindowThread([this] { Button->setText(QStringLiteral("Остановить измерение")); });
+        ++Starts;  // the start click has raised RunFlag and shown the stop caption
         while (RunFlag == 1) {
             COMPortMutex().lock();
             ++Samples;

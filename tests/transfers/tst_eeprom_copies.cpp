@@ -71,19 +71,25 @@ private slots:
         f.VerifyIdle();
     }
 
-    // A copy marked read-only stays as it was, for the superuser too: the instrument is read,
-    // and the message names the file and says why.
-    void saveRefusesAReadOnlyCopy()
+    // A copy marked read-only stays as it was, for the superuser too, and a folder that is
+    // missing takes no copy: both are refused before the instrument is read, with a message that
+    // names the file and says why.
+    void saveRefusesATargetBeforeReading()
     {
+        const QString missing = Path(QStringLiteral("none/copy.bin"));
+        const QStringList seen = f.Run(f.Ui().M2N3, &(new TScript)->Choose(missing).Answer(QMessageBox::Ok));
+        QCOMPARE(seen.value(1), QStringLiteral("Не удалось записать файл \"%1\":\nПапка файла не существует.").arg(missing));
+        QVERIFY(f.Line->log().empty());
+
         const QString path = Path(QStringLiteral("kept.bin"));
         const QByteArray old(2048, '\x33');
         QVERIFY(putFile(path, old));
         const auto readOnly = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther;
         QVERIFY(QFile::setPermissions(path, readOnly));
-        const QStringList seen = f.Run(f.Ui().M2N3, &(new TScript)->Choose(path).Answer(QMessageBox::Ok));
-        QCOMPARE(seen, QStringList({"<EEPROMSaveDialog>",
-                                    QStringLiteral("Не удалось записать файл \"%1\":\nФайл доступен только для чтения.").arg(path)}));
-        QCOMPARE(f.Line->log().size(), std::size_t(1 + 2048));
+        const QStringList seenReadOnly = f.Run(f.Ui().M2N3, &(new TScript)->Choose(path).Answer(QMessageBox::Ok));
+        QCOMPARE(seenReadOnly, QStringList({"<EEPROMSaveDialog>",
+                                            QStringLiteral("Не удалось записать файл \"%1\":\nФайл доступен только для чтения.").arg(path)}));
+        QVERIFY(f.Line->log().empty());
         QCOMPARE(fileBytes(path), old);
         QCOMPARE(QFile::permissions(path) & 0x7077, readOnly);
         QCOMPARE(QDir(f.Folder.path()).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral("kept.bin")),

@@ -165,7 +165,12 @@ std::int32_t TDevice::OpenPort()
 {
     const QString baud = FLinkSettings.BaudText ? FLinkSettings.BaudText() : QString();
     const QString port = FLinkSettings.PortText ? FLinkSettings.PortText() : QString();
-    return OpenPort(baud, port);
+    try {
+        return OpenPort(baud, port);
+    } catch (TConvertError &error) {
+        error.SetPlace(FLinkSettings.BaudPlace, FLinkSettings.BaudField);
+        throw;
+    }
 }
 
 std::int32_t TDevice::OpenPort(const QString &baudText, const QString &portText)

@@ -104,6 +104,10 @@ private:
 struct TLinkSettings {
     std::function<QString()> BaudText;
     std::function<QString()> PortText;
+    // Where the baud text comes from, in the user's words, and its field: a baud text that is
+    // not a number names them (a hand-edited project can leave the baud list empty).
+    QString BaudPlace;
+    const QWidget *BaudField = nullptr;
 };
 
 class TDevice {
@@ -207,7 +211,7 @@ public:
     void SetLinkSettings(TLinkSettings settings);
     // EX_SetBaudRate with the link group's baud text read as an integer, then EX_OpenCOM with its
     // port text; a failing baud rate ends it before the open. A baud text that is not an integer
-    // throws TConvertError before any library call.
+    // throws TConvertError, naming the baud field, before any library call.
     std::int32_t OpenPort();
     // The same with given texts (the device search opens its own port and baud this way).
     std::int32_t OpenPort(const QString &baudText, const QString &portText);

@@ -1,6 +1,7 @@
 #include "main_u.h"
 
 #include "device_u.h"
+#include "field_place.h"
 #include "filedialog_u.h"
 #include "global_u.h"
 #include "indicator_pictures.h"
@@ -124,7 +125,8 @@ int TfMain::InitMainForm()
     Device->SetForm(this);
     Device->SearchPorts();
     // Workers read the link group's port and baud through the window's copies.
-    Device->SetLinkSettings({[this] { return LinkBaudText(); }, [this] { return LinkPortText(); }});
+    Device->SetLinkSettings({[this] { return LinkBaudText(); }, [this] { return LinkPortText(); },
+                             FieldPlace(ui->TS0CB1), ui->TS0CB1});
     UpdateLinkTexts();
     ConnectCommands();
     indicator_pictures::Show(*this, indicator_pictures::Normal);

@@ -80,17 +80,13 @@ int TProjectControl::ReadProjectSettings(const QString &fileName)
         QWidget *control = FMain->findChild<QWidget *>(QLatin1String(setting.Control));
         switch (setting.Kind) {
         case TKind::ComboText: {
-            // Matched without regard to letter case. A port that is not present now (an
-            // adapter unplugged, another machine's name) stays shown under its name, so that
-            // the user sees which one the project wants and a command names it. A baud rate
-            // that the list does not offer (a hand-edited "12345", an empty value) reads as
-            // the key's default, as any unreadable value does: an empty list would fail the
-            // next command with a message that names no field.
+            // Matched without regard to letter case; no match leaves no selection, but for a
+            // port: a port that is not present now (an adapter unplugged, another machine's
+            // name) stays shown under its name, so that the user sees which one the project
+            // wants and a command names it.
             auto *box = static_cast<QComboBox *>(control);
             const QString text = ini.readString(SettingsSection, key, def);
             int index = box->findText(text, Qt::MatchFixedString);
-            if (index < 0 && (box == ui.TS0CB1 || box == ui.TS0CB3))
-                index = box->findText(def);
             if (index < 0 && !text.isEmpty() && (box == ui.TS0CB0 || box == ui.TS0CB2)) {
                 box->addItem(text);
                 index = box->count() - 1;

@@ -106,10 +106,7 @@ private slots:
         QTest::newRow("port case") << "" << L{"COMPortName=com3"} << "TS0CB0" << "COM3" << "COMPortName=COM3";
         // A port that is not present stays shown and saved under its name.
         QTest::newRow("port unknown") << "" << L{"COMSeekPortName=COM99"} << "TS0CB2" << "COM99" << "COMSeekPortName=COM99";
-        // A rate the list does not offer reads as the default.
-        QTest::newRow("baud unknown") << "" << L{"COMPortBaudRate=12345"} << "TS0CB1" << "9600" << "COMPortBaudRate=9600";
-        QTest::newRow("baud offered") << "" << L{"COMPortBaudRate=600"} << "TS0CB1" << "600" << "COMPortBaudRate=600";
-        QTest::newRow("seek baud empty") << "" << L{"COMSeekPortBaudRate="} << "TS0CB3" << "9600" << "COMSeekPortBaudRate=9600";
+        QTest::newRow("baud unknown") << "" << L{"COMPortBaudRate=7"} << "TS0CB1" << "" << "COMPortBaudRate=";
         QTest::newRow("boolean 0") << "" << L{"ReleTestRele3=0"} << "TS2ChB2" << "0" << "ReleTestRele3=0";
         QTest::newRow("boolean 5") << "" << L{"ReleTestRele3=5"} << "TS2ChB2" << "1" << "ReleTestRele3=1";
         QTest::newRow("text kept") << "" << L{"ClbdRref=сто"} << "TS3Edit3" << "сто" << "ClbdRref=сто";

@@ -324,6 +324,15 @@ private slots:
         QVERIFY(f.Line->log().empty());
         f.VerifyIdle();
 
+        // A baud list left empty by a hand-edited project: the message names the list.
+        const int baud = f.Ui().TS0CB1->currentIndex();
+        f.Ui().TS0CB1->setCurrentIndex(-1);
+        QCOMPARE(f.RunAccepted(f.Ui().TB5).last(), QStringLiteral("Вкладка \"Настройка связи\", группа \"Настройка связи с прибором\", "
+                                                                   "поле \"Скорость обмена, бод\": \"\" не является целым числом"));
+        QVERIFY(f.Line->log().empty());
+        f.Ui().TS0CB1->setCurrentIndex(baud);
+        f.VerifyIdle();
+
         // A reply that is not an integer.
         TScriptedLine line([](const excom::Frame &, int index) {
             return TScriptedLine::TAnswer{TScriptedLine::TAnswer::Reply, index == 3 ? "abc" : "17"};

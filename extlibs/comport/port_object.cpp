@@ -4,6 +4,7 @@
 
 #include "comport.h"
 #include "ex_com.h"
+#include "wider_allowance.h"
 
 #include <chrono>
 
@@ -182,7 +183,8 @@ int PortObject::receive(std::string &answer)
         echo = echo.substr(0, end);
     bool echoSeen = false;
 
-    const auto firstDeadline = m_sentAt + wireTime(m_request.size(), m_config.baud) + milliseconds(m_config.timeOut3);
+    const auto firstDeadline = m_sentAt + wireTime(m_request.size(), m_config.baud)
+        + excom::widerAllowance("COMPORT_ANSWER_TIMEOUT_MS", m_config.timeOut3, COMPORT_ANSWER_TIMEOUT_MAX_MS);
     const auto gap = wireTime(1, m_config.baud) + milliseconds(m_config.timeOut2) + milliseconds(COMPORT_BURST_ALLOWANCE_MS);
     auto lastByte = m_sentAt;
     std::string line;

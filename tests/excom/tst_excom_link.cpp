@@ -3,12 +3,14 @@
 // an echoing adapter, several instruments on one line, port ownership.
 #include "excom_helpers.h"
 #include "sim/instrument_sim.h"
+#include "tests/support/field_allowances.h"
 
 #include <QtTest>
 
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <optional>
 
 using namespace excomtest;
 using sim::Fault;
@@ -34,6 +36,8 @@ private slots:
     void slowAnswerDoesNotSpoilTheNextCommand();
     void lateRepliesAreKept_data();
     void lateRepliesAreKept();
+    void allowanceWidenedOnlyByAWholeNumber_data();
+    void allowanceWidenedOnlyByAWholeNumber();
     void lineClosingMidOperation();
     void echoingAdapter();
     void noiseAroundReplies();
@@ -210,7 +214,11 @@ void TestExcomLink::faults()
     QFETCH(int, code);
     QCOMPARE(exchange(*link, 0, 2, "6").code, EX_OK);
     sim->injectFault(fault);
+    std::optional<FieldAllowances> field;
+    if (code == EX_ERR_NO_ANSWER)
+        field.emplace();
     const Result r = exchange(*link, 0, 3, "17");
+    field.reset();
     QCOMPARE(r.code, code);
     QCOMPARE(r.text, std::string());
 
@@ -226,7 +234,10 @@ void TestExcomLink::slowAnswerDoesNotSpoilTheNextCommand()
     sim->setSlowDelay(std::chrono::milliseconds(250));
     QCOMPARE(exchange(*link, 0, 2, "6").code, EX_OK);
     sim->injectFault(Fault::SlowAnswer);
-    QCOMPARE(exchange(*link, 0, 3).code, EX_ERR_NO_ANSWER);   // the instrument read byte 6 all the same
+    {
+        const FieldAllowances field;
+        QCOMPARE(exchange(*link, 0, 3).code, EX_ERR_NO_ANSWER);   // the instrument read byte 6 all the same
+    }
     QTRY_COMPARE_WITH_TIMEOUT(sim->stats().replies, uint64_t(2), 5000);
     QCOMPARE(readByte(), int(sim->instrument(0).eeprom[7]));
 }
@@ -254,6 +265,30 @@ void TestExcomLink::lateRepliesAreKept()
     for (int i = 0; i < 12; ++i)
         QCOMPARE(readByte(), int(eeprom[size_t(500 + i)]));
     QCOMPARE(exchange(*link, 0, 0).text, std::string("9"));
+}
+
+void TestExcomLink::allowanceWidenedOnlyByAWholeNumber_data()
+{
+    QTest::addColumn<QByteArray>("setting");
+    QTest::addColumn<int>("code");
+    QTest::newRow("widened") << QByteArray("1000") << EX_OK;
+    QTest::newRow("none") << QByteArray() << EX_ERR_NO_ANSWER;
+    QTest::newRow("narrower") << QByteArray("50") << EX_ERR_NO_ANSWER;
+    QTest::newRow("not a number") << QByteArray("1000ms") << EX_ERR_NO_ANSWER;
+    QTest::newRow("over a minute") << QByteArray("60001") << EX_ERR_NO_ANSWER;
+}
+
+// A reply 400 ms late: kept only under a valid wider allowance; a bad setting is ignored.
+void TestExcomLink::allowanceWidenedOnlyByAWholeNumber()
+{
+    QFETCH(QByteArray, setting);
+    QFETCH(int, code);
+    const FieldAllowances field;
+    if (!setting.isEmpty())
+        qputenv("EX_COM_REPLY_ALLOWANCE_MS", setting);
+    sim->setSlowDelay(std::chrono::milliseconds(400));
+    sim->injectFault(Fault::SlowAnswer);
+    QCOMPARE(exchange(*link, 0, 0).code, code);
 }
 
 void TestExcomLink::lineClosingMidOperation()

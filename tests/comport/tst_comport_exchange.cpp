@@ -188,6 +188,10 @@ private slots:
         m_sim->setValue(200, 4, "4.04");
         QCOMPARE(poll(m_port, 200, 4).value, std::string("4.04"));
         QCOMPARE(poll(m_port, 200, 4).value, std::string("4.04"));
+        // After the echo the answer has time-out 3 again, not the gap between bytes.
+        configure(m_sim->portPath(), 19200, 100, 10, 600);
+        m_sim->setReplyDelay({200ms, 200ms});
+        QCOMPARE(poll(m_port, 200, 4).value, std::string("4.04"));
     }
 
     // The line goes away (the device unplugged: here the simulator ends); the next transmit

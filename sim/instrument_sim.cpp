@@ -187,12 +187,12 @@ void InstrumentSim::Private::handle(const excom::Frame &request, const std::uint
         ready += slow;
     if (!line.writeAt(ready, bytes.data(), bytes.size(), delay))
         return;
+    const auto written = Clock::now();
     // Noise after the reply comes while the program already works on it.
     if (!noiseAfter.empty()
         && (!line.waitUntil(ready + tb * static_cast<long>(noiseAfter.size()))
             || !line.writeAll(noiseAfter.data(), noiseAfter.size())))
         return;
-    const auto written = Clock::now();
     record.count([&](LineStats &s) {
         ++s.replies;
         s.bytesOut += replySize;

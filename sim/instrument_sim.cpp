@@ -2,6 +2,7 @@
 
 #include "frame.h"
 #include "pty_line.h"
+#include "request_log.h"
 
 #include <algorithm>
 #include <random>
@@ -12,10 +13,8 @@ using Clock = PtyLine::Clock;
 
 struct InstrumentSim::Private {
     mutable std::mutex mutex;
-    mutable std::condition_variable logChanged;
     std::map<std::uint8_t, InstrumentModel> instruments;
-    std::vector<CommandRecord> log;
-    LineStats stats;
+    RequestLog<CommandRecord, LineStats> record;
     bool pacing = false;
     bool echo = false;
     std::chrono::microseconds turnaround{1000};
@@ -123,10 +122,10 @@ void InstrumentSim::Private::handle(const excom::Frame &request, const std::uint
     std::chrono::microseconds late{0};
     {
         std::lock_guard lock(mutex);
-        ++stats.requests;
-        stats.bytesIn += size;
-        log.push_back({request.deviceType, request.address, request.command, request.text});
-        logChanged.notify_all();
+        record.add({request.deviceType, request.address, request.command, request.text}, [&](LineStats &s) {
+            ++s.requests;
+            s.bytesIn += size;
+        });
         paced = pacing;
         turnaroundTime = pacing ? turnaround : std::chrono::microseconds(0);
         slow = slowDelay;
@@ -188,16 +187,19 @@ void InstrumentSim::Private::handle(const excom::Frame &request, const std::uint
         ready += slow;
     if (!line.writeAt(ready, bytes.data(), bytes.size(), delay))
         return;
+    const auto written = Clock::now();
     // Noise after the reply comes while the program already works on it.
     if (!noiseAfter.empty()
         && (!line.waitUntil(ready + tb * static_cast<long>(noiseAfter.size()))
             || !line.writeAll(noiseAfter.data(), noiseAfter.size())))
         return;
-    std::lock_guard lock(mutex);
-    ++stats.replies;
-    stats.bytesOut += replySize;
-    stats.noiseBytes += noiseBefore.size() + noiseAfter.size();
-    stats.turnaround += turnaroundTime;
+    record.count([&](LineStats &s) {
+        ++s.replies;
+        s.bytesOut += replySize;
+        s.noiseBytes += noiseBefore.size() + noiseAfter.size();
+        s.turnaround += turnaroundTime;
+        s.written.push_back(written);
+    });
 }
 
 InstrumentSim::InstrumentSim(const std::vector<std::uint8_t> &addresses) : d(std::make_unique<Private>())
@@ -281,34 +283,13 @@ void InstrumentSim::modify(std::uint8_t address, const std::function<void(Instru
         change(it->second);
 }
 
-std::vector<CommandRecord> InstrumentSim::log() const
-{
-    std::lock_guard lock(d->mutex);
-    return d->log;
-}
-
-void InstrumentSim::clearLog()
-{
-    std::lock_guard lock(d->mutex);
-    d->log.clear();
-}
-
+std::vector<CommandRecord> InstrumentSim::log() const { return d->record.requests(); }
+void InstrumentSim::clearLog() { d->record.clear(); }
 bool InstrumentSim::waitForLog(std::size_t count, std::chrono::milliseconds timeout) const
 {
-    std::unique_lock lock(d->mutex);
-    return d->logChanged.wait_for(lock, timeout, [&] { return d->log.size() >= count; });
+    return d->record.waitFor(count, timeout);
 }
-
-LineStats InstrumentSim::stats() const
-{
-    std::lock_guard lock(d->mutex);
-    return d->stats;
-}
-
-void InstrumentSim::resetStats()
-{
-    std::lock_guard lock(d->mutex);
-    d->stats = LineStats{};
-}
+LineStats InstrumentSim::stats() const { return d->record.stats(); }
+void InstrumentSim::resetStats() { d->record.resetStats(); }
 
 } // namespace sim

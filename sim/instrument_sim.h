@@ -55,6 +55,7 @@ struct LineStats {
     std::uint64_t bytesOut = 0;     // bytes of the replies (an adapter's echo not counted)
     std::chrono::nanoseconds turnaround{0};   // turnaround spent before the replies
     std::uint64_t noiseBytes = 0;   // stray bytes sent around the replies (noise mode)
+    std::vector<std::chrono::steady_clock::time_point> written;   // when each reply was out, in order
 };
 
 // Stray bytes on the line, as a noisy cable or a floating RS-485 bus gives them: each reply is,

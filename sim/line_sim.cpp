@@ -3,10 +3,10 @@
 #include "parcel.h"
 #include "protocol.h"
 #include "pty_line.h"
+#include "request_log.h"
 
 #include <charconv>
 #include <cmath>
-#include <condition_variable>
 #include <cstdio>
 #include <mutex>
 #include <numbers>
@@ -25,11 +25,9 @@ const char kGarbage[] = "\x7f?Z#%\x01\xfe" "0&\r";
 
 struct LineSim::Private {
     mutable std::mutex mutex;
-    mutable std::condition_variable logChanged;
     std::map<std::uint8_t, int> instruments;
     std::map<std::pair<std::uint8_t, std::uint8_t>, std::string> fixedValues;
-    std::vector<LineRequest> log;
-    LineSimStats stats;
+    RequestLog<LineRequest, LineSimStats> record;
     bool pacing = false;
     bool echo = false;
     std::chrono::microseconds turnaround{1000};
@@ -133,12 +131,12 @@ void LineSim::Private::handle(std::string_view text, Clock::time_point arrived)
         echoing = echo;
         paced = pacing;
         if (!valid) {
-            ++stats.rejected;
+            record.count([](LineSimStats &s) { ++s.rejected; });
         } else {
-            ++stats.requests;
-            stats.bytesIn += text.size();
-            log.push_back({request.instrument, request.command, request.channel});
-            logChanged.notify_all();
+            record.add({request.instrument, request.command, request.channel}, [&](LineSimStats &s) {
+                ++s.requests;
+                s.bytesIn += text.size();
+            });
         }
         const auto it = valid ? instruments.find(request.instrument) : instruments.end();
         if (it != instruments.end()) {
@@ -180,9 +178,10 @@ void LineSim::Private::handle(std::string_view text, Clock::time_point arrived)
         ready += late;
     if (!line.writeAt(ready, reinterpret_cast<const std::uint8_t *>(answer.data()), answer.size(), delay))
         return;
-    std::lock_guard lock(mutex);
-    ++stats.answers;
-    stats.bytesOut += answer.size();
+    record.count([&](LineSimStats &s) {
+        ++s.answers;
+        s.bytesOut += answer.size();
+    });
 }
 
 LineSim::LineSim(const std::map<std::uint8_t, int> &instruments) : d(std::make_unique<Private>())
@@ -281,35 +280,14 @@ std::string LineSim::value(std::uint8_t instrument, std::uint8_t channel) const
     return d->valueNow(instrument, channel);
 }
 
-std::vector<LineRequest> LineSim::log() const
-{
-    std::lock_guard lock(d->mutex);
-    return d->log;
-}
-
-void LineSim::clearLog()
-{
-    std::lock_guard lock(d->mutex);
-    d->log.clear();
-}
-
+std::vector<LineRequest> LineSim::log() const { return d->record.requests(); }
+void LineSim::clearLog() { d->record.clear(); }
 bool LineSim::waitForLog(std::size_t count, std::chrono::milliseconds timeout) const
 {
-    std::unique_lock lock(d->mutex);
-    return d->logChanged.wait_for(lock, timeout, [&] { return d->log.size() >= count; });
+    return d->record.waitFor(count, timeout);
 }
-
-LineSimStats LineSim::stats() const
-{
-    std::lock_guard lock(d->mutex);
-    return d->stats;
-}
-
-void LineSim::resetStats()
-{
-    std::lock_guard lock(d->mutex);
-    d->stats = LineSimStats{};
-}
+LineSimStats LineSim::stats() const { return d->record.stats(); }
+void LineSim::resetStats() { d->record.resetStats(); }
 
 bool parseInstrumentList(const std::string &text, int defaultChannels, std::map<std::uint8_t, int> &out)
 {

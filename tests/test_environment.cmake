@@ -47,3 +47,10 @@ file(CHMOD "${root}" "${root}/tmp" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXEC
 foreach(variable DISPLAY WAYLAND_DISPLAY XAUTHORITY DBUS_SESSION_BUS_ADDRESS SESSION_MANAGER)
   unset(ENV{${variable}})
 endforeach()
+
+# The simulators are programs that a busy machine may wake late, where an instrument answers in
+# time: the link libraries give replies a wider allowance in the tests (see ex_com.h and
+# comport.h), so that a read, a copy or a poll does not fail for a late wake-up. Tests that
+# measure the allowances, or that expect silence, take the field's own (tests/support/field_allowances.h).
+set(ENV{EX_COM_REPLY_ALLOWANCE_MS} 1000)
+set(ENV{COMPORT_ANSWER_TIMEOUT_MS} 1000)

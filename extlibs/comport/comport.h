@@ -51,6 +51,12 @@
  *   time-out 2 plus the burst allowance). An answer that starts late, as long as it starts
  *   within time-out 3, is kept; an answer that is complete returns at once. An answer longer than the buffer fails with COMPORT_ERR_OVERFLOW at once.
  *
+ *   The environment variable COMPORT_ANSWER_TIMEOUT_MS raises time-out 3 to the milliseconds it
+ *   names where the port's own is lower (a whole number, at most COMPORT_ANSWER_TIMEOUT_MAX_MS;
+ *   any other value is ignored), read at every answer. It is for rigs whose far end is a program
+ *   that may be woken late (a simulator on a busy machine), not for instruments: silence then
+ *   costs the raised time-out.
+ *
  * ---------------------------------------------------------------------------------------------
  * A line that goes away: when a write or a wait finds the line gone (the device unplugged, the
  * far end of a pseudo-terminal closed), the port is closed at once and the call fails with
@@ -88,6 +94,8 @@ extern "C" {
 /* Added to time-out 2: how long a USB adapter may hold received bytes before it passes them on
  * (its latency timer) and a busy PC may take to read them. */
 #define COMPORT_BURST_ALLOWANCE_MS 50
+/* The highest answer time-out that COMPORT_ANSWER_TIMEOUT_MS may set (see the time-outs above). */
+#define COMPORT_ANSWER_TIMEOUT_MAX_MS 60000
 
 /* Defaults of a new port object. */
 #define COMPORT_DEFAULT_PORT "COM1"

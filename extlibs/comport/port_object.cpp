@@ -4,6 +4,7 @@
 
 #include "comport.h"
 #include "ex_com.h"
+#include "wider_allowance.h"
 
 #include <chrono>
 
@@ -31,7 +32,8 @@ nanoseconds transmitLimit(const PortConfig &config, std::size_t requestBytes)
 
 nanoseconds firstByteLimit(const PortConfig &config, std::size_t requestBytes)
 {
-    return wireTime(requestBytes, config.baud) + milliseconds(config.timeOut3);
+    return wireTime(requestBytes, config.baud)
+        + excom::widerAllowance("COMPORT_ANSWER_TIMEOUT_MS", config.timeOut3, COMPORT_ANSWER_TIMEOUT_MAX_MS);
 }
 
 nanoseconds byteGapLimit(const PortConfig &config)

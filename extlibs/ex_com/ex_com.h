@@ -102,6 +102,11 @@
  * whole time-out: a silent address in the device search costs its wire time and the
  * allowance (an Identify at 9600 baud: 23 bytes' wire time + 100 ms = 124 ms).
  * Nothing else waits; there are no fixed pauses.
+ * The environment variable EX_COM_REPLY_ALLOWANCE_MS widens the allowance to the milliseconds it
+ * names (a whole number above EX_REPLY_ALLOWANCE_MS, at most EX_REPLY_ALLOWANCE_MAX_MS; any other
+ * value is ignored), read at every exchange. It is for rigs whose far end is a program that may
+ * be woken late (a simulator on a busy machine), not for instruments: silence then costs the
+ * widened allowance.
  * On failure EX_Exchange leaves the empty text in the buffer.
  *
  * Device search (EX_SearchAvailableDevices): Identify for each address from first to last; an
@@ -145,6 +150,7 @@ extern "C" {
 #define EX_FRAME_OVERHEAD 8
 #define EX_FRAME_MAX_TEXT 32
 #define EX_REPLY_ALLOWANCE_MS 100
+#define EX_REPLY_ALLOWANCE_MAX_MS 60000
 #define EX_MARGIN_BYTES 4
 
 /* Buffer sizes the caller provides. */

@@ -3,6 +3,7 @@
 #include "ex_com.h"
 #include "platform/messages.h"
 #include "reply_matcher.h"
+#include "wider_allowance.h"
 
 #include <algorithm>
 #include <charconv>
@@ -39,7 +40,8 @@ Clock::duration exchangeTimeout(int baud, std::size_t requestBytes, std::uint8_t
 {
     const std::size_t replyBytes = kOverhead + (command == kReadValue ? kValueText : kShortText);
     const auto bytes = static_cast<long long>(requestBytes + replyBytes + EX_MARGIN_BYTES);
-    return std::chrono::nanoseconds(bytes * 10 * 1000000000LL / baud) + std::chrono::milliseconds(EX_REPLY_ALLOWANCE_MS);
+    return std::chrono::nanoseconds(bytes * 10 * 1000000000LL / baud)
+        + widerAllowance("EX_COM_REPLY_ALLOWANCE_MS", EX_REPLY_ALLOWANCE_MS, EX_REPLY_ALLOWANCE_MAX_MS);
 }
 
 // A decimal integer that is the whole text: its low byte equals the device type.

@@ -3,20 +3,13 @@
 // value, and the library must accept only what matches the request it built.
 #include "extlibs/protocol/parcel.h"
 #include "extlibs/protocol/protocol.h"
+#include "fuzz/fuzz_check.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
-namespace {
-
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-
-} // namespace
+using fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

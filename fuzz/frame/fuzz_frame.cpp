@@ -5,20 +5,13 @@
 #include "extlibs/ex_com/frame.h"
 #include "extlibs/ex_com/reply_matcher.h"
 #include "sim/instrument_model.h"
+#include "fuzz/fuzz_check.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
-namespace {
-
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-
-} // namespace
+using fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

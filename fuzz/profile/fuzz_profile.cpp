@@ -1,6 +1,7 @@
 // Profile files of any content: every read, the key listing and the writes must neither crash
 // nor lose what they did not touch.
 #include "platform/profile.h"
+#include "fuzz/fuzz_check.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,6 +14,8 @@
 using platform::ProfileFile;
 
 namespace {
+
+using fuzz::check;
 
 // One file a process, in memory where the system has a memory file system, so that the
 // writes' flush to disk costs nothing.
@@ -30,11 +33,6 @@ void removeScratch()
     QFile::remove(scratchPath());
 }
 
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 } // namespace
 

@@ -1,12 +1,14 @@
 // One measuring point against the simulated line, polled cycle by cycle on the test's thread:
 // the step gate, the outcomes of a poll, what reaches the DDE items, and the sensor entry string.
 #include "driver_line_fixture.h"
+#include "tests/support/field_allowances.h"
 
 #include "extlibs/comport/comport.h"
 #include "platform/dde_client.h"
 #include "platform/dde_server.h"
 
 #include <QtTest>
+#include <optional>
 
 using namespace std::chrono_literals;
 
@@ -23,8 +25,11 @@ class TestDriverChannel : public QObject {
         channel->StepCounter = std::uint16_t(channel->Step - 1);  // as a run starts
         for (int cycle = 1; cycle <= cycles; ++cycle) {
             const auto before = f->sim.log().size();
-            if (cycle == failIn)
+            std::optional<FieldAllowances> field;
+            if (cycle == failIn) {
                 f->sim.injectFault(sim::LineFault::Silence, 1);
+                field.emplace();
+            }
             channel->PollShared();
             if (f->sim.log().size() > before)
                 polled.push_back(cycle);
@@ -112,6 +117,9 @@ private slots:
         f->sim.setValue(2, 3, fixedValue.toStdString());
         if (fault != int(sim::LineFault::None))
             f->sim.injectFault(sim::LineFault(fault), 1);
+        std::optional<FieldAllowances> field;
+        if (fault == int(sim::LineFault::Silence))
+            field.emplace();
         QCOMPARE(f->control->Sensor(0)->PollShared(), result == QLatin1String("Ok"));
         QCOMPARE(QString::fromLatin1(f->control->Sensor(0)->ValueText), published);
         QCOMPARE(f->control->GetResultText(), result);

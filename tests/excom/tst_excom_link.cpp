@@ -3,12 +3,14 @@
 // an echoing adapter, several instruments on one line, port ownership.
 #include "excom_helpers.h"
 #include "sim/instrument_sim.h"
+#include "tests/support/field_allowances.h"
 
 #include <QtTest>
 
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <optional>
 
 using namespace excomtest;
 using sim::Fault;
@@ -34,6 +36,8 @@ private slots:
     void slowAnswerDoesNotSpoilTheNextCommand();
     void lateRepliesAreKept_data();
     void lateRepliesAreKept();
+    void allowanceWidenedOnlyByAWholeNumber_data();
+    void allowanceWidenedOnlyByAWholeNumber();
     void lineClosingMidOperation();
     void echoingAdapter();
     void noiseAroundReplies();
@@ -175,7 +179,8 @@ void TestExcomLink::badArgumentsAreNotSent()
     QCOMPARE(exchange(*link, 0, 2, "12a").code, EX_ERR_ARGUMENT);
     QCOMPARE(exchange(*link, 0, 4, "123456").code, EX_ERR_ARGUMENT);
     QCOMPARE(EX_Exchange(*link, 9, 0, 0, nullptr), EX_ERR_ARGUMENT);
-    QCOMPARE(EX_SetBaudRate(*link, 1234), EX_ERR_ARGUMENT);
+    for (const int baud : {1234, 38400, 57600})   // the instruments go no faster than 19200
+        QCOMPARE(EX_SetBaudRate(*link, baud), EX_ERR_ARGUMENT);
     QCOMPARE(EX_SetBaudRate(*link, 300), EX_OK);
     QCOMPARE(exchange(*link, 0, 0).code, EX_OK);   // the link still works at the new rate
     QCOMPARE(sim->log().size(), size_t(1));
@@ -210,7 +215,11 @@ void TestExcomLink::faults()
     QFETCH(int, code);
     QCOMPARE(exchange(*link, 0, 2, "6").code, EX_OK);
     sim->injectFault(fault);
+    std::optional<FieldAllowances> field;
+    if (code == EX_ERR_NO_ANSWER)
+        field.emplace();
     const Result r = exchange(*link, 0, 3, "17");
+    field.reset();
     QCOMPARE(r.code, code);
     QCOMPARE(r.text, std::string());
 
@@ -226,34 +235,67 @@ void TestExcomLink::slowAnswerDoesNotSpoilTheNextCommand()
     sim->setSlowDelay(std::chrono::milliseconds(250));
     QCOMPARE(exchange(*link, 0, 2, "6").code, EX_OK);
     sim->injectFault(Fault::SlowAnswer);
-    QCOMPARE(exchange(*link, 0, 3).code, EX_ERR_NO_ANSWER);   // the instrument read byte 6 all the same
+    {
+        const FieldAllowances field;
+        QCOMPARE(exchange(*link, 0, 3).code, EX_ERR_NO_ANSWER);   // the instrument read byte 6 all the same
+    }
     QTRY_COMPARE_WITH_TIMEOUT(sim->stats().replies, uint64_t(2), 5000);
     QCOMPARE(readByte(), int(sim->instrument(0).eeprom[7]));
 }
 
 void TestExcomLink::lateRepliesAreKept_data()
 {
-    QTest::addColumn<int>("delayMs");
+    QTest::addColumn<QString>("delay");   // as the simulators' --delay takes it
     QTest::addColumn<int>("burstBytes");
     // An instrument that takes tens of milliseconds to answer (the reply comes after the 32 ms
     // that a 20 ms allowance would give at 19200 baud, and well within 100 ms).
-    QTest::newRow("35 ms late") << 35 << 0;
+    QTest::newRow("35 ms late") << "35" << 0;
+    QTest::newRow("35 to 45 ms late") << "35-45" << 0;
     // A USB adapter that passes the reply on in bursts of 3 bytes, one every 16 ms.
-    QTest::newRow("adapter bursts") << 0 << 3;
+    QTest::newRow("adapter bursts") << "0" << 3;
 }
 
 // Replies that come well after their wire time are kept: every read brings its own byte.
 void TestExcomLink::lateRepliesAreKept()
 {
-    QFETCH(int, delayMs);
+    QFETCH(QString, delay);
     QFETCH(int, burstBytes);
-    const std::chrono::milliseconds delay(delayMs);
-    sim->setReplyDelay({delay, delay, std::size_t(burstBytes), std::chrono::milliseconds(16)});
+    for (const char *refused : {"", "-", "35-", "-45", "45-35", "35-45-50", "3 5", "60001"})
+        QVERIFY2(!sim::parseReplyDelay(refused), refused);
+    auto parsed = sim::parseReplyDelay(delay.toStdString());
+    QVERIFY(parsed);
+    parsed->burstBytes = std::size_t(burstBytes);
+    parsed->burstGap = std::chrono::milliseconds(16);
+    sim->setReplyDelay(*parsed);
     QCOMPARE(exchange(*link, 0, 2, "500").code, EX_OK);
     const auto eeprom = sim->instrument(0).eeprom;
     for (int i = 0; i < 12; ++i)
         QCOMPARE(readByte(), int(eeprom[size_t(500 + i)]));
     QCOMPARE(exchange(*link, 0, 0).text, std::string("9"));
+}
+
+void TestExcomLink::allowanceWidenedOnlyByAWholeNumber_data()
+{
+    QTest::addColumn<QByteArray>("setting");
+    QTest::addColumn<int>("code");
+    QTest::newRow("widened") << QByteArray("1000") << EX_OK;
+    QTest::newRow("none") << QByteArray() << EX_ERR_NO_ANSWER;
+    QTest::newRow("narrower") << QByteArray("50") << EX_ERR_NO_ANSWER;
+    QTest::newRow("not a number") << QByteArray("1000ms") << EX_ERR_NO_ANSWER;
+    QTest::newRow("over a minute") << QByteArray("60001") << EX_ERR_NO_ANSWER;
+}
+
+// A reply 400 ms late: kept only under a valid wider allowance; a bad setting is ignored.
+void TestExcomLink::allowanceWidenedOnlyByAWholeNumber()
+{
+    QFETCH(QByteArray, setting);
+    QFETCH(int, code);
+    const FieldAllowances field;
+    if (!setting.isEmpty())
+        qputenv("EX_COM_REPLY_ALLOWANCE_MS", setting);
+    sim->setSlowDelay(std::chrono::milliseconds(400));
+    sim->injectFault(Fault::SlowAnswer);
+    QCOMPARE(exchange(*link, 0, 0).code, code);
 }
 
 void TestExcomLink::lineClosingMidOperation()

@@ -3,6 +3,7 @@
 #include "excom_helpers.h"
 #include "platform/messages.h"
 #include "sim/instrument_sim.h"
+#include "tests/support/field_allowances.h"
 
 #include <QtTest>
 
@@ -11,6 +12,7 @@
 #include <mutex>
 #include <thread>
 #include <vector>
+#include <optional>
 
 using namespace excomtest;
 using platform::ApplicationWindow;
@@ -71,6 +73,7 @@ private:
     std::unique_ptr<ApplicationWindow> window;
     std::unique_ptr<sim::InstrumentSim> sim;
     std::unique_ptr<LinkHandle> link;
+    std::optional<FieldAllowances> field;
     int hook = 0;
     std::vector<Report> reports;   // touched on the window thread only
     std::function<void()> onReport;
@@ -92,6 +95,7 @@ void TestExcomSearch::initTestCase()
 
 void TestExcomSearch::init()
 {
+    field.emplace();   // silent addresses wait their whole time-out
     reports.clear();
     onReport = nullptr;
     sim = std::make_unique<sim::InstrumentSim>(std::vector<uint8_t>{2, 4});
@@ -107,6 +111,7 @@ void TestExcomSearch::cleanup()
 {
     link.reset();
     sim.reset();
+    field.reset();
 }
 
 void TestExcomSearch::reportsEveryAddressInOrder()

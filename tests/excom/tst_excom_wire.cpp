@@ -2,6 +2,7 @@
 // simulator, no shared codec): the CRC algorithm and its check value, the request layout with
 // the CRC low byte first, and what the receiver does with echoes, late replies and noise.
 #include "excom_helpers.h"
+#include "tests/support/field_allowances.h"
 
 #include <QtTest>
 
@@ -267,6 +268,7 @@ void TestExcomWire::whatCameByTheDeadline()
     QFETCH(int, cut);
     QFETCH(QByteArray, noise);
     QFETCH(int, code);
+    const FieldAllowances field;   // every row waits for the deadline
     auto pending = start(3, 6, "");
     const std::vector<uint8_t> request = readRequest(8);
     QCOMPARE(request.size(), size_t(8));

@@ -4,11 +4,13 @@
 
 #include "extlibs/ex_com/ex_com.h"
 #include "tests/device/scripted_line.h"
+#include "tests/support/field_allowances.h"
 
 #include <cstring>
 #include <string>
 
 #include <dlfcn.h>
+#include <optional>
 
 using namespace transfers;
 
@@ -78,6 +80,7 @@ QList<int> Identified(const sim::InstrumentSim &line)
 
 class TestLinkSearch : public QObject {
     Q_OBJECT
+    std::optional<FieldAllowances> field;
     TFixture f;
 
     // The search group at the simulator's port and 19200 baud, over first..last; the link group
@@ -107,8 +110,17 @@ class TestLinkSearch : public QObject {
     }
 
 private slots:
-    void init() { f.Init(); }
-    void cleanup() { f.Cleanup(); }
+    // Silent addresses wait their whole time-out.
+    void init()
+    {
+        field.emplace();
+        f.Init();
+    }
+    void cleanup()
+    {
+        f.Cleanup();
+        field.reset();
+    }
 
     void identifyReplies_data()
     {

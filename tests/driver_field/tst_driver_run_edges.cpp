@@ -141,7 +141,7 @@ private slots:
             return;
         }
         QTRY_COMPARE(readout(), QStringLiteral("ExErr"));
-        QCOMPARE(messages.size(), 1);
+        QTRY_COMPARE(messages.size(), 1);  // the box does not hold the start
         QVERIFY2(messages[0].contains(named), qPrintable(messages[0]));
         QTRY_VERIFY(logBytes().count("COM Port Exchange Error") >= 2);
         const QByteArray log = logBytes();

@@ -168,7 +168,7 @@ private slots:
         QCOMPARE(int(c.TimeOut2), 65535);
         QCOMPARE(int(c.TimeOut3), 1000);
         QCOMPARE(portCalls.last().baud, 0);
-        QCOMPARE(boxes.size(), 1);
+        QTRY_COMPARE(boxes.size(), 1);  // the box does not hold the start-up
         QVERIFY2(boxes[0].contains(QStringLiteral("BaudR=66736")), qPrintable(boxes[0]));
 
         QVERIFY(c.SaveSettings());

@@ -166,8 +166,8 @@ public:
     bool ErrorState = false;
     // Two defaults, both right: 10000 is the controller's own value from creation until the
     // settings are read (the settings window's range is -10000 to 10000), and 1000 is the
-    // settings file's default for a missing or unreadable key (DefaultErrorValue,
-    // prgcontrol_settings.cpp). LoadSettings runs at every start-up, so a running driver
+    // settings file's default for a missing or unreadable key (the table of settings,
+    // settings_table.cpp). LoadSettings runs at every start-up, so a running driver
     // publishes 1000 unless the file says otherwise.
     double ErrorValue = 10000;
     bool IndividualTimeOutState = false;

@@ -74,6 +74,35 @@ bool HasBlankOrControl(const QString &text)
 
 QPointer<TSetup> SetupWindow;
 
+// The window's plain controls and the controller's settings they show, filled from the
+// controller on opening and put back by "&Ok". The page, the topic's name, the hints, the port,
+// ErrorValue and the sensors have their own code.
+template <typename Widget, typename Value>
+struct TControl {
+    Widget *Ui::TSetup::*Control;
+    Value TProgramControl::*Setting;
+};
+constexpr std::array<TControl<QCheckBox, bool>, 7> FlagControls{{
+    {&Ui::TSetup::ChB1, &TProgramControl::ConnectionScheme},
+    {&Ui::TSetup::ChB8, &TProgramControl::AutoRunProgram},
+    {&Ui::TSetup::ChB2, &TProgramControl::AutoRunExchange},
+    {&Ui::TSetup::ChB4, &TProgramControl::ErrorState},
+    {&Ui::TSetup::ChB5, &TProgramControl::IndividualTimeOutState},
+    {&Ui::TSetup::ChB6, &TProgramControl::Logging},
+    {&Ui::TSetup::ChB7, &TProgramControl::UseDdeManagement},
+}};
+constexpr std::array<TControl<QLineEdit, QString>, 5> TextControls{{
+    {&Ui::TSetup::Edit2, &TProgramControl::ObjectName},
+    {&Ui::TSetup::DE1, &TProgramControl::LogFileDIR},
+    {&Ui::TSetup::Edit3, &TProgramControl::DdeService},
+    {&Ui::TSetup::Edit4, &TProgramControl::DdeTopic},
+    {&Ui::TSetup::Edit5, &TProgramControl::DdeItem},
+}};
+constexpr std::array<TControl<QSpinBox, std::uint16_t>, 2> SpinControls{{
+    {&Ui::TSetup::SE2, &TProgramControl::SensorTimeInterval},
+    {&Ui::TSetup::SE3, &TProgramControl::SensorCircleInterval},
+}};
+
 } // namespace
 
 void OpenSetupWindow()
@@ -275,25 +304,17 @@ void TSetup::LoadControls()
     const int page = FControl->ActivePageNumber;
     ui->PC1->setCurrentIndex(page <= 2 ? page : 0);
     ui->Edit1->setText(FControl->TopicName());
-    ui->Edit2->setText(FControl->ObjectName);
     // The count never caps a longer list that the settings file brought: "&Ok" keeps every sensor.
     ui->SE1->setMaximum(std::max(SensorCountLimit, FControl->SensorCount()));
     ui->SE1->setValue(FControl->SensorCount());
-    ui->SE2->setValue(FControl->SensorTimeInterval);
-    ui->SE3->setValue(FControl->SensorCircleInterval);
-    ui->ChB1->setChecked(FControl->ConnectionScheme);
-    ui->ChB8->setChecked(FControl->AutoRunProgram);
-    ui->ChB2->setChecked(FControl->AutoRunExchange);
+    for (const auto &control : FlagControls)
+        (ui->*control.Control)->setChecked(FControl->*control.Setting);
+    for (const auto &control : TextControls)
+        (ui->*control.Control)->setText(FControl->*control.Setting);
+    for (const auto &control : SpinControls)
+        (ui->*control.Control)->setValue(FControl->*control.Setting);
     ui->ChB3->setChecked(FControl->GetHints());
-    ui->ChB4->setChecked(FControl->ErrorState);
     ui->CE1->setValue(FControl->ErrorValue);
-    ui->ChB5->setChecked(FControl->IndividualTimeOutState);
-    ui->ChB6->setChecked(FControl->Logging);
-    ui->DE1->setText(FControl->LogFileDIR);
-    ui->ChB7->setChecked(FControl->UseDdeManagement);
-    ui->Edit3->setText(FControl->DdeService);
-    ui->Edit4->setText(FControl->DdeTopic);
-    ui->Edit5->setText(FControl->DdeItem);
     FillSensorGrid();
     for (QObject *box : {ui->ChB4, ui->ChB5, ui->ChB6, ui->ChB7})
         CB1Change(box);
@@ -411,7 +432,6 @@ bool TSetup::ApplySettings()
     c.ActivePageNumber = std::uint8_t(ui->PC1->currentIndex());
     if (c.ServerConv)
         c.ServerConv->setName(ui->Edit1->text());
-    c.ObjectName = ui->Edit2->text();
 
     char buffer[COMPORT_TEXT_SIZE] = "COM1";
     char *port = buffer;
@@ -423,21 +443,14 @@ bool TSetup::ApplySettings()
     if (baud != c.PortBaudRate())
         c.BaudR = baud;
 
-    c.SensorTimeInterval = std::uint16_t(ui->SE2->value());
-    c.SensorCircleInterval = std::uint16_t(ui->SE3->value());
-    c.ConnectionScheme = ui->ChB1->isChecked();
-    c.AutoRunProgram = ui->ChB8->isChecked();
-    c.AutoRunExchange = ui->ChB2->isChecked();
+    for (const auto &control : FlagControls)
+        c.*control.Setting = (ui->*control.Control)->isChecked();
+    for (const auto &control : TextControls)
+        c.*control.Setting = (ui->*control.Control)->text();
+    for (const auto &control : SpinControls)
+        c.*control.Setting = std::uint16_t((ui->*control.Control)->value());
     c.SetHints(ui->ChB3->isChecked());
-    c.ErrorState = ui->ChB4->isChecked();
     c.ErrorValue = ui->CE1->value();
-    c.IndividualTimeOutState = ui->ChB5->isChecked();
-    c.Logging = ui->ChB6->isChecked();
-    c.LogFileDIR = ui->DE1->text();
-    c.UseDdeManagement = ui->ChB7->isChecked();
-    c.DdeService = ui->Edit3->text();
-    c.DdeTopic = ui->Edit4->text();
-    c.DdeItem = ui->Edit5->text();
 
     c.FreeSensors();
     for (int n = 1; n <= ui->SE1->value(); ++n) {

@@ -7,6 +7,8 @@
 
 #include <thread>
 
+#include <csignal>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -165,6 +167,38 @@ private slots:
         }
         QVERIFY(f.Line->log().empty());
         f.VerifyIdle();
+    }
+
+    // The program ended from outside during a copy to a file: the reading stops at its next
+    // exchange and no file is made; a copy into the instrument is written whole.
+    void endFromOutsideStopsReadingNotWriting()
+    {
+        f.Line->setPacing(true);
+        const QString path = Path(QStringLiteral("stopped.bin"));
+        f.Script.reset(&(new TScript)->Choose(path));
+        f.Ui().M2N3->trigger();
+        QVERIFY(WaitFor([this] { return f.Line->log().size() >= 20; }, 30000));
+        f.Window->EndUnattended(SIGTERM);
+        QVERIFY(WaitFor([] { return TExchange::Running() == 0; }, 60000));
+        // Far short of the whole copy, however late the worker was woken.
+        QVERIFY2(f.Line->log().size() < 1024, qPrintable(QString::number(f.Line->log().size())));
+        QVERIFY(!QFileInfo::exists(path));
+        QCOMPARE(f.Script->Seen().value(1), QStringLiteral("Чтение из прибора прервано: программа закрывается."));
+        QTRY_VERIFY(!f.Window->isVisible());
+        f.VerifyIdle();
+    }
+
+    void endFromOutsideLetsAWriteFinish()
+    {
+        const QByteArray bytes = RandomBytes(2048);
+        QVERIFY(putFile(Path(QStringLiteral("copy.bin")), bytes));
+        f.Script.reset(&(new TScript)->Choose(Path(QStringLiteral("copy.bin"))));
+        f.Ui().M2N4->trigger();
+        QVERIFY(WaitFor([this] { return f.Line->log().size() >= 20; }, 30000));
+        f.Window->EndUnattended(SIGTERM);
+        QVERIFY(WaitFor([] { return TExchange::Running() == 0; }, 60000));
+        QCOMPARE(Trace(*f.Line), QStringList{"2 0"} + Writes(bytes) + QStringList{"11"});
+        QTRY_VERIFY(!f.Window->isVisible());
     }
 
     void saveThatCannotWriteItsFileCleansUp()

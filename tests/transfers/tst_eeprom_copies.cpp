@@ -1,6 +1,7 @@
 // The EEPROM copies from the main window against the simulated instrument: the file dialogs,
 // the size questions, the bytes on the line and in the files, and the files that cannot be used.
 #include "tests/support/setup_transfer_fixture.h"
+#include "tests/support/stderr_capture.h"
 
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -178,8 +179,11 @@ private slots:
         f.Script.reset(&(new TScript)->Choose(path));
         f.Ui().M2N3->trigger();
         QVERIFY(WaitFor([this] { return f.Line->log().size() >= 20; }, 30000));
+        StderrCapture errors(Path(QStringLiteral("stderr.txt")));
         f.Window->EndUnattended(SIGTERM);
         QVERIFY(WaitFor([] { return TExchange::Running() == 0; }, 60000));
+        QCOMPARE(errors.finish(), QByteArray("vks74xx: ended by SIGTERM: the reading from the instrument is stopped; "
+                                             "nothing read is kept\n"));
         // Far short of the whole copy, however late the worker was woken.
         QVERIFY2(f.Line->log().size() < 1024, qPrintable(QString::number(f.Line->log().size())));
         QVERIFY(!QFileInfo::exists(path));
@@ -195,8 +199,10 @@ private slots:
         f.Script.reset(&(new TScript)->Choose(Path(QStringLiteral("copy.bin"))));
         f.Ui().M2N4->trigger();
         QVERIFY(WaitFor([this] { return f.Line->log().size() >= 20; }, 30000));
+        StderrCapture errors(Path(QStringLiteral("stderr.txt")));
         f.Window->EndUnattended(SIGTERM);
         QVERIFY(WaitFor([] { return TExchange::Running() == 0; }, 60000));
+        QCOMPARE(errors.finish(), QByteArray("vks74xx: ended by SIGTERM: the writing into the instrument is finished first\n"));
         QCOMPARE(Trace(*f.Line), QStringList{"2 0"} + Writes(bytes) + QStringList{"11"});
         QTRY_VERIFY(!f.Window->isVisible());
     }

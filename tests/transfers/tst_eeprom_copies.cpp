@@ -182,8 +182,10 @@ private slots:
         StderrCapture errors(Path(QStringLiteral("stderr.txt")));
         f.Window->EndUnattended(SIGTERM);
         QVERIFY(WaitFor([] { return TExchange::Running() == 0; }, 60000));
-        QCOMPARE(errors.finish(), QByteArray("vks74xx: ended by SIGTERM: the reading from the instrument is stopped; "
-                                             "nothing read is kept\n"));
+        const QByteArray said = errors.finish();  // the line first, whatever the close adds
+        QVERIFY2(said.startsWith("vks74xx: ended by SIGTERM: the reading from the instrument is stopped; nothing read "
+                                 "is kept\n"),
+                 said.constData());
         // Far short of the whole copy, however late the worker was woken.
         QVERIFY2(f.Line->log().size() < 1024, qPrintable(QString::number(f.Line->log().size())));
         QVERIFY(!QFileInfo::exists(path));
@@ -202,7 +204,9 @@ private slots:
         StderrCapture errors(Path(QStringLiteral("stderr.txt")));
         f.Window->EndUnattended(SIGTERM);
         QVERIFY(WaitFor([] { return TExchange::Running() == 0; }, 60000));
-        QCOMPARE(errors.finish(), QByteArray("vks74xx: ended by SIGTERM: the writing into the instrument is finished first\n"));
+        const QByteArray said = errors.finish();
+        QVERIFY2(said.startsWith("vks74xx: ended by SIGTERM: the writing into the instrument is finished first\n"),
+                 said.constData());
         QCOMPARE(Trace(*f.Line), QStringList{"2 0"} + Writes(bytes) + QStringList{"11"});
         QTRY_VERIFY(!f.Window->isVisible());
     }

@@ -1,5 +1,6 @@
 #include "device_u.h"
 
+#include "exchange_u.h"
 #include "extlibs/ex_com/ex_com.h"
 
 #include <QFile>
@@ -195,8 +196,27 @@ std::int32_t TDevice::ClosePort()
     return LastError;
 }
 
+void TDevice::StopReading()
+{
+    FStopReading = true;
+    // Kept by the library for a search that has not begun yet; a search begins only on a
+    // worker that reads, and a stop left over is dropped with the next close of the port.
+    if (TExchange::ReadersRunning() > 0)
+        EX_StopSearchAvailableDevices(LinkHandle);
+}
+
+bool TDevice::RefusesReading()
+{
+    if (!FStopReading || !TExchange::ReadsOnlyHere())
+        return false;
+    LastError = ReadingStopped;
+    return true;
+}
+
 std::int32_t TDevice::Exchange(TCommand command)
 {
+    if (RefusesReading())
+        return LastError;
     char *text = LinkBuffer.data();
     LastError = EX_Exchange(LinkHandle, DeviceTypeCode, DeviceAddress, command, &text);
     LinkBuffer.back() = '\0';
@@ -245,6 +265,10 @@ std::int32_t TDevice::ResetIndicators() { return Command(cmdResetIndicators); }
 
 QString TDevice::GetErrorText(std::int32_t code)
 {
+    if (code == ReadingStopped) {
+        LastError = 0;
+        return QStringLiteral("Чтение из прибора прервано: программа закрывается.");
+    }
     std::array<char, EX_TEXT_SIZE> buffer{};
     char *text = buffer.data();
     LastError = EX_GetExendedErrorInfo(DeviceTypeCode, code, &text);
@@ -257,6 +281,8 @@ QString TDevice::GetErrorText(std::int32_t code)
 std::int32_t TDevice::GetDeviceValue(std::uint8_t index, double &value)
 {
     value = 0;
+    if (RefusesReading())
+        return LastError;
     LastError = EX_GetDeviceData(LinkHandle, DeviceTypeCode, DeviceAddress, index, &value);
     if (LastError != 0)
         value = 0;

@@ -55,6 +55,7 @@
 #include <QStringView>
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -136,6 +137,9 @@ public:
 
     // FinishWrite's second result that counts as success.
     static constexpr std::int32_t FinishWriteDone = -22;
+    // The result of a link command refused because the program is ending and the calling worker
+    // only reads (StopReading); not one of the link library's codes.
+    static constexpr std::int32_t ReadingStopped = -1000;
 
     // EEPROM map of the instrument (2048 bytes): CRC header, then the calibration and parameter
     // blocks back to back; the ADC block is RAM from address 0.
@@ -218,6 +222,13 @@ public:
     // The user's message for an OpenPort that failed: the port's name and the library's text.
     QString OpenPortErrorText();
     std::int32_t ClosePort();
+    // The program is ending: from now on every link command of a worker that only reads
+    // (TExchange::ReadsOnly) fails with ReadingStopped without reaching the line, and a device
+    // search under way is stopped; workers that write go on. Any thread.
+    void StopReading();
+    // True on a worker that only reads once StopReading has been called; LastError is then
+    // ReadingStopped. For steps that do not go through the single commands (the search).
+    bool RefusesReading();
 
     // One command each; the argument goes as unsigned decimal text.
     std::int32_t SetEEPROMAddress(std::uint16_t address);
@@ -387,4 +398,5 @@ private:
 
     TLinkSettings FLinkSettings;
     TfMain *FForm = nullptr;
+    std::atomic<bool> FStopReading{false};
 };

@@ -11,21 +11,25 @@ namespace {
 
 std::mutex runningLock;
 int running = 0;                  // guarded by runningLock
+int readersRunning = 0;           // guarded by runningLock
+thread_local bool readsOnlyHere = false;
 QEventLoop *waitingLoop = nullptr; // guarded by runningLock
 
 } // namespace
 
-TExchange::TExchange(TOperation operation) : FOperation(std::move(operation))
+TExchange::TExchange(TOperation operation, TKind kind) : FOperation(std::move(operation)), FKind(kind)
 {
     connect(this, &QThread::finished, this, &QObject::deleteLater);
 }
 
-TExchange *TExchange::Start(TOperation operation)
+TExchange *TExchange::Start(TOperation operation, TKind kind)
 {
-    auto *thread = new TExchange(std::move(operation));
+    auto *thread = new TExchange(std::move(operation), kind);
     {
         std::lock_guard guard(runningLock);
         ++running;
+        if (kind == ReadsOnly)
+            ++readersRunning;
     }
     thread->start(QThread::NormalPriority);
     return thread;
@@ -37,8 +41,20 @@ int TExchange::Running()
     return running;
 }
 
+int TExchange::ReadersRunning()
+{
+    std::lock_guard guard(runningLock);
+    return readersRunning;
+}
+
+bool TExchange::ReadsOnlyHere()
+{
+    return readsOnlyHere;
+}
+
 void TExchange::run()
 {
+    readsOnlyHere = FKind == ReadsOnly;
     try {
         FOperation();
     } catch (const std::exception &e) {
@@ -48,6 +64,8 @@ void TExchange::run()
         qWarning("TExchange: operation failed");
     }
     std::lock_guard guard(runningLock);
+    if (FKind == ReadsOnly)
+        --readersRunning;
     if (--running == 0 && waitingLoop)
         // By name: the queued call is then made inside Qt, with nothing built here that the
         // window thread would read through Qt's queue lock, which race checkers cannot see.

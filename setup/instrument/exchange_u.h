@@ -17,9 +17,14 @@ class TExchange : public QThread {
     Q_OBJECT
 public:
     using TOperation = std::function<void()>;
+    // Writes: the operation changes the instrument (or may), and once begun it finishes even
+    // when the program is asked to end. ReadsOnly: it only reads from the instrument, and its
+    // link commands fail once the program's end has begun (TDevice::StopReading), so that it
+    // ends at its next exchange and keeps nothing of a half read.
+    enum TKind { Writes, ReadsOnly };
 
     // Creates the thread, running at normal priority.
-    static TExchange *Start(TOperation operation);
+    static TExchange *Start(TOperation operation, TKind kind = Writes);
     template <class Device, class R>
     static TExchange *Start(Device *device, R (Device::*operation)())
     {
@@ -28,6 +33,10 @@ public:
 
     // Workers still running their operation (started and not yet returned from it).
     static int Running();
+    // Of those, the ones that only read.
+    static int ReadersRunning();
+    // True on the thread of a worker started as ReadsOnly.
+    static bool ReadsOnlyHere();
     // Serves the window thread's events until every worker has returned from its operation.
     // Only for the end of the program, before the objects the workers use are freed: a worker
     // may still need the window thread to answer it on its way out.
@@ -37,6 +46,7 @@ protected:
     void run() override;  // Execute: runs the bound operation once
 
 private:
-    explicit TExchange(TOperation operation);
+    TExchange(TOperation operation, TKind kind);
     TOperation FOperation;
+    TKind FKind;
 };

@@ -97,6 +97,11 @@ std::int32_t TDevice::SearchDevices()
         report(done, mtInformation);
         return 0;
     }
+    // The program is ending: the search is not begun (a later end stops it in the library).
+    if (RefusesReading()) {
+        report(failed, mtError);
+        return -1;
+    }
     std::vector<char> found(EX_SEARCH_TEXT_SIZE, '\0');
     char *text = found.data();
     LastError = EX_SearchAvailableDevices(LinkHandle, 1, platform_ApplicationWindowHandle(), DeviceTypeCode,

@@ -61,26 +61,30 @@ void TfMain::ConnectCommands()
     onWindow({ui->TS3Button9}, [this] { Device->SaveCalibrationFile(); });
     onWindow({ui->TS3Button10}, [this] { Device->LoadCalibrationFile(); });
 
-    // Transfers run on a worker of their own each.
-    const auto onWorker = [this](std::initializer_list<QObject *> senders, std::int32_t (TDevice::*operation)()) {
-        for (QObject *sender : senders)
-            SetCommand(sender, OnWorker, [this, operation] { (Device->*operation)(); });
+    // Transfers run on a worker of their own each; those that only read are marked.
+    const auto onThread = [this](TRunsOn runsOn) {
+        return [this, runsOn](std::initializer_list<QObject *> senders, std::int32_t (TDevice::*operation)()) {
+            for (QObject *sender : senders)
+                SetCommand(sender, runsOn, [this, operation] { (Device->*operation)(); });
+        };
     };
-    onWorker({ui->M2N1, ui->TB5}, &TDevice::ReadAllSettings);
+    const auto onWorker = onThread(OnWorker);
+    const auto onReader = onThread(OnReader);
+    onReader({ui->M2N1, ui->TB5}, &TDevice::ReadAllSettings);
     onWorker({ui->M2N2, ui->TB6}, &TDevice::WriteAllSettings);
-    onWorker({ui->M2N3, ui->TB7, ui->TS5Button1}, &TDevice::SaveEEPROMToFile);
+    onReader({ui->M2N3, ui->TB7, ui->TS5Button1}, &TDevice::SaveEEPROMToFile);
     onWorker({ui->M2N4, ui->TB8, ui->TS5Button2}, &TDevice::LoadEEPROMFromFile);
-    onWorker({ui->TS1Button1}, &TDevice::ReadParams);
+    onReader({ui->TS1Button1}, &TDevice::ReadParams);
     onWorker({ui->TS1Button2}, &TDevice::WriteParams);
-    onWorker({ui->TS2Button1}, &TDevice::ReadRelayParams);
+    onReader({ui->TS2Button1}, &TDevice::ReadRelayParams);
     onWorker({ui->TS2Button2}, &TDevice::WriteRelayParams);
-    onWorker({ui->TS3Button1}, &TDevice::ReadCalibration);
+    onReader({ui->TS3Button1}, &TDevice::ReadCalibration);
     onWorker({ui->TS3Button2}, &TDevice::WriteCalibration);
 
     // The link check, the search and the tests of the relays and indicators; the indicator
     // steps too run on a worker, so that the window never waits for the link lock.
-    onWorker({ui->TS0Button1}, &TDevice::CheckLink);
-    onWorker({ui->TS0Button2}, &TDevice::SearchDevices);
+    onReader({ui->TS0Button1}, &TDevice::CheckLink);
+    onReader({ui->TS0Button2}, &TDevice::SearchDevices);
     onWorker({ui->TS2Button3}, &TDevice::ForceRelays);
     onWorker({ui->TS2Button4}, &TDevice::ReleaseRelays);
     onWorker({ui->TS4Button3}, &TDevice::AllIndicatorsOn);
@@ -97,10 +101,10 @@ void TfMain::ConnectCommands()
     onWorker({ui->TS3Button6}, &TDevice::CalibrateResistance3W);
     onWorker({ui->TS3Button7}, &TDevice::CalibrateRL);
     onWorker({ui->TS3Button8}, &TDevice::CalibrateRc);
-    onWorker({ui->TS3Button11}, &TDevice::MonitorCalibration);
+    onReader({ui->TS3Button11}, &TDevice::MonitorCalibration);
     onWorker({ui->TS4Button1}, &TDevice::InspectionMeasure);
-    onWorker({ui->TS5Button3}, &TDevice::MonitorValues);
-    onWorker({ui->TS5Button4}, &TDevice::MonitorADC);
+    onReader({ui->TS5Button3}, &TDevice::MonitorValues);
+    onReader({ui->TS5Button4}, &TDevice::MonitorADC);
     SetCommand(ui->TS4Button2, OnWindowThread, [this] { Device->ResetStatistics(); });
 }
 
@@ -135,8 +139,8 @@ void TfMain::MyClick(QObject *sender)
     const auto found = FCommands.find(sender);
     if (found == FCommands.end())
         return;
-    if (found->second.RunsOn == OnWorker)
-        StartOperation(found->second.Action);
+    if (found->second.RunsOn != OnWindowThread)
+        StartOperation(found->second);
     else
         found->second.Action();
 }
@@ -144,13 +148,13 @@ void TfMain::MyClick(QObject *sender)
 // One operation at a time: the masks disable the commands only once an operation has the
 // link, so a quick second click could otherwise start another one while the first still asks
 // its question or copies the form.
-void TfMain::StartOperation(const std::function<void()> &action)
+void TfMain::StartOperation(const TCommand &command)
 {
     if (TExchange::Running() > 0) {
         QApplication::beep();
         return;
     }
-    TExchange::Start(action);
+    TExchange::Start(command.Action, command.RunsOn == OnReader ? TExchange::ReadsOnly : TExchange::Writes);
 }
 
 bool TfMain::ToggleClick(QAbstractButton *button)
@@ -171,7 +175,7 @@ bool TfMain::ToggleClick(QAbstractButton *button)
             button->setText(QString::fromUtf8(toggle.StopText));
             if (button != ui->TS0Button2)
                 StartLoop();
-            TExchange::Start(found->second.Action);
+            StartOperation(found->second);
         } else if (caption == QString::fromUtf8(toggle.StopText)) {
             button->setText(WaitCaption());
             if (button == ui->TS0Button2)

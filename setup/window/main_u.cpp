@@ -144,10 +144,14 @@ int TfMain::InitMainForm()
 int TfMain::DoneMainForm()
 {
     int result = 0;
-    try {
-        ProgramControl->SaveProgramSettings(ProgramControl->SettingsFileName());
-    } catch (const platform::ProfileWriteError &) {
-        result = -1;  // the window is going anyway; the rest of the teardown still runs
+    // Saved once: a close has saved them already (or said why it could not), and another
+    // attempt would only wait for a held folder again.
+    if (!FSettingsSaved) {
+        try {
+            ProgramControl->SaveProgramSettings(ProgramControl->SettingsFileName());
+        } catch (const platform::ProfileWriteError &) {
+            result = -1;  // the window is going anyway; the rest of the teardown still runs
+        }
     }
     // A worker on its way out may still hand work to the window thread: serve it, then free
     // what the workers use. The hook stays until then: without it a worker's question would
@@ -249,6 +253,15 @@ void TfMain::EndUnattended(int signal)
         return;  // already on its way
     FEndSignal = signal;
     RequestLoopStop();
+    // An operation that only reads stops at its next exchange and keeps nothing of it; one that
+    // writes into the instrument finishes, so as not to leave it half written.
+    Device->StopReading();
+    if (TExchange::ReadersRunning() > 0)
+        std::fprintf(stderr, "vks74xx: ended by %s: the reading from the instrument is stopped; nothing read is kept\n",
+                     platform::EndSignalName(signal));
+    else if (TExchange::Running() > 0)
+        std::fprintf(stderr, "vks74xx: ended by %s: the writing into the instrument is finished first\n",
+                     platform::EndSignalName(signal));
     // Until the last operation has ended, whatever asks gets no answer (as Cancel or Escape).
     auto *watch = new QTimer(this);
     connect(watch, &QTimer::timeout, this, [this, watch] {
@@ -256,6 +269,8 @@ void TfMain::EndUnattended(int signal)
             if (auto *dialog = qobject_cast<QDialog *>(window); dialog && dialog->isVisible())
                 dialog->reject();
         }
+        // Again each time: a loop that raised its run flag only after the end began stops too.
+        RequestLoopStop();
         if (ProgramControl->ExchangeState() == Exchanging || TExchange::Running() > 0)
             return;
         watch->stop();
@@ -273,10 +288,11 @@ bool TfMain::FormClose()
                          "vks74xx: ended by %s: the changes to the project \"%s\" are not saved; the file stays as "
                          "last saved\n",
                          platform::EndSignalName(FEndSignal), qPrintable(ProgramControl->ProjectFileName()));
+        FSettingsSaved = true;
         try {
             ProgramControl->SaveProgramSettings(ProgramControl->SettingsFileName());
         } catch (const platform::ProfileWriteError &e) {
-            std::fprintf(stderr, "vks74xx: %s\n", qPrintable(e.text()));
+            std::fprintf(stderr, "vks74xx: %s\n", qPrintable(e.message()));
         }
         return true;
     }
@@ -305,6 +321,7 @@ bool TfMain::FormClose()
             return false;
         }
     }
+    FSettingsSaved = true;
     try {
         ProgramControl->SaveProgramSettings(ProgramControl->SettingsFileName());
     } catch (const platform::ProfileWriteError &e) {

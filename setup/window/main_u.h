@@ -35,7 +35,9 @@ class TfMain;
 class TfMain : public QMainWindow {
     Q_OBJECT
 public:
-    enum TRunsOn { OnWindowThread, OnWorker };
+    // OnReader: on a worker too, for an operation that only reads from the instrument; it stops
+    // at its next exchange when the program is ended from outside (EndUnattended).
+    enum TRunsOn { OnWindowThread, OnWorker, OnReader };
 
     explicit TfMain(QWidget *parent = nullptr);
     ~TfMain() override;
@@ -102,9 +104,11 @@ private:
     void SB0DblClick();
     bool FormClose();
     int FEndSignal = 0;  // the signal that ends the program unattended, 0 for none
+    bool FSettingsSaved = false;  // by an accepted close; the teardown does not save them again
     void FormKeyDown(QKeyEvent *event, bool &handled);
     bool ToggleClick(QAbstractButton *button);
-    void StartOperation(const std::function<void()> &action);
+    struct TCommand;
+    void StartOperation(const TCommand &command);
     void ConnectHandlers();
     void ConnectCommands();
     void UpdateLinkTexts();

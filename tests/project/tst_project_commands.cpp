@@ -5,6 +5,7 @@
 
 #include "exchange_u.h"
 #include "tests/support/rename_counter.h"
+#include "tests/support/stderr_capture.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -226,26 +227,18 @@ private slots:
         std::atomic<int> phase{0};
         HoldLinkOnWorker(phase);
 
-        const QString errors = Path("stderr.txt");
-        std::fflush(stderr);
-        const int kept = ::dup(STDERR_FILENO);
-        const int file = ::open(QFile::encodeName(errors).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ::dup2(file, STDERR_FILENO);
-        ::close(file);
+        StderrCapture errors(Path("stderr.txt"));
         TScript script;  // anything asked would be seen here
         window->EndUnattended(SIGTERM);
         QTest::qWait(50);
         const bool waited = window->isVisible();  // the operation still holds the link
         phase = 2;
         QTRY_VERIFY(!window->isVisible());
-        std::fflush(stderr);
-        ::dup2(kept, STDERR_FILENO);
-        ::close(kept);
+        const QByteArray said = errors.finish();
 
         QVERIFY(waited);
         QCOMPARE(script.Seen(), QStringList{});
         QCOMPARE(fileBytes(Path("a.prj")), saved);
-        const QByteArray said = fileBytes(errors);
         QVERIFY2(said.contains("SIGTERM") && said.contains("not saved") && said.contains("a.prj"), said.constData());
         QVERIFY(QFile::exists(fixture::SettingsPath()));
     }

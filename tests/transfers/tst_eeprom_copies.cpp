@@ -1,11 +1,14 @@
 // The EEPROM copies from the main window against the simulated instrument: the file dialogs,
 // the size questions, the bytes on the line and in the files, and the files that cannot be used.
 #include "tests/support/setup_transfer_fixture.h"
+#include "tests/support/stderr_capture.h"
 
 #include <QFileInfo>
 #include <QRandomGenerator>
 
 #include <thread>
+
+#include <csignal>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -171,6 +174,47 @@ private slots:
         }
         QVERIFY(f.Line->log().empty());
         f.VerifyIdle();
+    }
+
+    // The program ended from outside during a copy to a file: the reading stops at its next
+    // exchange and no file is made; a copy into the instrument is written whole.
+    void endFromOutsideStopsReadingNotWriting()
+    {
+        f.Line->setPacing(true);
+        const QString path = Path(QStringLiteral("stopped.bin"));
+        f.Script.reset(&(new TScript)->Choose(path));
+        f.Ui().M2N3->trigger();
+        QVERIFY(WaitFor([this] { return f.Line->log().size() >= 20; }, 30000));
+        StderrCapture errors(Path(QStringLiteral("stderr.txt")));
+        f.Window->EndUnattended(SIGTERM);
+        QVERIFY(WaitFor([] { return TExchange::Running() == 0; }, 60000));
+        const QByteArray said = errors.finish();  // the line first, whatever the close adds
+        QVERIFY2(said.startsWith("vks74xx: ended by SIGTERM: the reading from the instrument is stopped; nothing read "
+                                 "is kept\n"),
+                 said.constData());
+        // Far short of the whole copy, however late the worker was woken.
+        QVERIFY2(f.Line->log().size() < 1024, qPrintable(QString::number(f.Line->log().size())));
+        QVERIFY(!QFileInfo::exists(path));
+        QCOMPARE(f.Script->Seen().value(1), QStringLiteral("Чтение из прибора прервано: программа закрывается."));
+        QTRY_VERIFY(!f.Window->isVisible());
+        f.VerifyIdle();
+    }
+
+    void endFromOutsideLetsAWriteFinish()
+    {
+        const QByteArray bytes = RandomBytes(2048);
+        QVERIFY(putFile(Path(QStringLiteral("copy.bin")), bytes));
+        f.Script.reset(&(new TScript)->Choose(Path(QStringLiteral("copy.bin"))));
+        f.Ui().M2N4->trigger();
+        QVERIFY(WaitFor([this] { return f.Line->log().size() >= 20; }, 30000));
+        StderrCapture errors(Path(QStringLiteral("stderr.txt")));
+        f.Window->EndUnattended(SIGTERM);
+        QVERIFY(WaitFor([] { return TExchange::Running() == 0; }, 60000));
+        const QByteArray said = errors.finish();
+        QVERIFY2(said.startsWith("vks74xx: ended by SIGTERM: the writing into the instrument is finished first\n"),
+                 said.constData());
+        QCOMPARE(Trace(*f.Line), QStringList{"2 0"} + Writes(bytes) + QStringList{"11"});
+        QTRY_VERIFY(!f.Window->isVisible());
     }
 
     void saveThatCannotWriteItsFileCleansUp()

@@ -80,7 +80,6 @@ QList<int> Identified(const sim::InstrumentSim &line)
 
 class TestLinkSearch : public QObject {
     Q_OBJECT
-    std::optional<FieldAllowances> field;
     TFixture f;
 
     // The search group at the simulator's port and 19200 baud, over first..last; the link group
@@ -110,17 +109,8 @@ class TestLinkSearch : public QObject {
     }
 
 private slots:
-    // Silent addresses wait their whole time-out.
-    void init()
-    {
-        field.emplace();
-        f.Init();
-    }
-    void cleanup()
-    {
-        f.Cleanup();
-        field.reset();
-    }
+    void init() { f.Init(); }
+    void cleanup() { f.Cleanup(); }
 
     void identifyReplies_data()
     {
@@ -208,6 +198,7 @@ private slots:
 
     void silentInstrumentHasNoLink()
     {
+        const FieldAllowances field;  // silent addresses wait the field's time-out
         f.Ui().TS0SE0->setValue(9);  // the simulator's instrument is at 0
         f.Ui().M1N2->setChecked(false);
         QCOMPARE(f.Run(f.Ui().TS0Button1, &(new TScript)->Answer(QMessageBox::Ok)),
@@ -246,6 +237,7 @@ private slots:
     // while the link group names another port and rate.
     void searchFindsEveryInstrumentInOrder()
     {
+        const FieldAllowances field;  // silent addresses wait the field's time-out
         sim::InstrumentSim line({254, 7, 100});
         QVERIFY(line.isValid());
         SearchAt(line.portPath(), 0, 255);
@@ -276,6 +268,7 @@ private slots:
     // in flight when the stop came.
     void stoppedSearchKeepsWhatItFound()
     {
+        const FieldAllowances field;  // silent addresses wait the field's time-out
         sim::InstrumentSim line({3, 17, 40});
         SearchAt(line.portPath(), 0, 255);
         StartSearch();
@@ -295,6 +288,7 @@ private slots:
     // address is asked.
     void stopBeforeTheSearchBeganIsKept()
     {
+        const FieldAllowances field;  // silent addresses wait the field's time-out
         sim::InstrumentSim line({3});
         SearchAt(line.portPath(), 0, 10);
         QVERIFY(COMPortMutex().tryLock());
@@ -311,6 +305,7 @@ private slots:
     // A late reply of one address is not taken as the reply of the next.
     void lateReplyIsNotTheNextAddresss()
     {
+        const FieldAllowances field;  // silent addresses wait the field's time-out
         sim::InstrumentSim line({5, 6});
         line.setSlowDelay(std::chrono::milliseconds(150)); // beyond one time-out, within two
         line.injectFault(sim::Fault::SlowAnswer, 1);       // the reply of 5
@@ -324,6 +319,7 @@ private slots:
     // A stop that reached the link as the last search ended does not end the next one.
     void staleStopDoesNotEndTheNextSearch()
     {
+        const FieldAllowances field;  // silent addresses wait the field's time-out
         sim::InstrumentSim line({2});
         SearchAt(line.portPath(), 0, 3);
         EX_StopSearchAvailableDevices(f.Device().LinkHandle);
@@ -335,6 +331,7 @@ private slots:
 
     void rangeBackwardsFailsWithoutTheLink()
     {
+        const FieldAllowances field;  // silent addresses wait the field's time-out
         sim::InstrumentSim line({10});
         SearchAt(line.portPath(), 11, 10);
         StartSearch();
@@ -352,6 +349,7 @@ private slots:
 
     void unopenablePortFails()
     {
+        const FieldAllowances field;  // silent addresses wait the field's time-out
         SearchAt("/dev/null-no-such-port", 0, 3);
         StartSearch();
         WaitForEnd();

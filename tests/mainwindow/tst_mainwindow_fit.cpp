@@ -8,6 +8,9 @@
 
 #include "tests/support/text_fit.h"
 
+#include "port_box.h"
+
+#include <QAbstractItemView>
 #include <QTabBar>
 #include <QToolButton>
 
@@ -18,6 +21,51 @@ using textfit::TextRoom;
 namespace {
 
 const QString LongestFloat = QStringLiteral("-99999.999");
+
+// Port names of real lengths, each with the end that must show: all of a short name, and of an
+// adapter's stable name its serial number with what follows.
+const QList<std::pair<QString, QString>> PortNames{
+    {QStringLiteral("/dev/pts/2"), QStringLiteral("/dev/pts/2")},
+    {QStringLiteral("/dev/ttyUSB0"), QStringLiteral("/dev/ttyUSB0")},
+    {QStringLiteral("/dev/ttyACM12"), QStringLiteral("/dev/ttyACM12")},
+    {QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3D4-if00-port0"),
+     QStringLiteral("A1B2C3D4-if00-port0")},
+    {QStringLiteral("/dev/serial/by-id/usb-Silicon_Labs_CP2102N_USB_to_UART_Bridge_Controller_"
+                    "0001a2b3c4d5e6f7a8b9c0d1e2f3a4b5-if00-port0"),
+     QStringLiteral("e2f3a4b5-if00-port0")},
+};
+
+// The ways a port list does not show a name as it must: closed, in its tooltip, open.
+QStringList PortNameProblems(TPortBox *box, const QString &style)
+{
+    QStringList problems;
+    const QString grabDir = qEnvironmentVariable("VKS_GRAB_DIR");
+    for (const auto &[name, end] : PortNames) {
+        box->setCurrentIndex(box->findText(name));
+        QCoreApplication::processEvents();
+        const QString shown = box->ShownText();
+        const bool whole = shown == name;
+        const bool endShown = shown.startsWith(QChar(0x2026)) && name.endsWith(shown.mid(1)) && shown.endsWith(end)
+                              && shown.size() > end.size();
+        if (box->currentText() != name)
+            problems << QStringLiteral("%1, %2 holds \"%3\"").arg(style, box->objectName(), box->currentText());
+        if (!whole && !endShown)
+            problems << QStringLiteral("%1, %2 shows \"%3\" of \"%4\"").arg(style, box->objectName(), shown, name);
+        if (box->toolTip() != name)
+            problems << QStringLiteral("%1, %2 tooltip \"%3\"").arg(style, box->objectName(), box->toolTip());
+        box->showPopup();
+        if (!QTest::qWaitFor([box] { return box->view()->isVisible(); }))
+            problems << QStringLiteral("%1, %2 does not open").arg(style, box->objectName());
+        const int needed = box->view()->fontMetrics().horizontalAdvance(name);
+        if (box->view()->viewport()->width() < needed)
+            problems << QStringLiteral("%1, %2 open: %3 < %4")
+                            .arg(style, box->objectName()).arg(box->view()->viewport()->width()).arg(needed);
+        if (!grabDir.isEmpty() && name == PortNames.last().first)
+            box->view()->window()->grab().save(QStringLiteral("%1/%2-open-%3.png").arg(grabDir, box->objectName(), style));
+        box->hidePopup();
+    }
+    return problems;
+}
 
 } // namespace
 
@@ -104,6 +152,36 @@ private slots:
         QVERIFY(window->ui->M1N4->isChecked());
         problems += CutOnEveryTab(*window, QStringLiteral("bold"));
         window->ui->M1N4->trigger();
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+        CloseWindow(window);
+    }
+
+    void portNamesShowTheirDistinguishingEnd()
+    {
+        auto window = OpenWindow();
+        window->ui->PC0->setCurrentWidget(window->ui->TS0);
+        QTRY_VERIFY(window->ui->TS0->isVisible());
+        for (TPortBox *box : {window->ui->TS0CB0, window->ui->TS0CB2}) {
+            for (const auto &name : PortNames)
+                box->addItem(name.first);
+        }
+        // Long names neither widen the window nor cut another text of the tab.
+        QCOMPARE(window->size(), QSize(567, 466));
+        QStringList problems;
+        const QString grabDir = qEnvironmentVariable("VKS_GRAB_DIR");
+        for (const QString &style : {QStringLiteral("plain"), QStringLiteral("bold")}) {
+            if (style == QLatin1String("bold"))
+                window->ui->M1N4->trigger();
+            QCoreApplication::processEvents();
+            for (const QString &cut : textfit::CutTexts(window->ui->TS0))
+                problems << style + QLatin1String(": ") + cut;
+            for (TPortBox *box : {window->ui->TS0CB0, window->ui->TS0CB2})
+                problems += PortNameProblems(box, style);
+            if (!grabDir.isEmpty())
+                window->grab().save(QStringLiteral("%1/ports-%2.png").arg(grabDir, style));
+        }
+        window->ui->M1N4->trigger();
+        QCOMPARE(window->size(), QSize(567, 466));
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
         CloseWindow(window);
     }

@@ -60,7 +60,8 @@ inline QStringList CutTexts(QWidget *page)
         const int needed = group->fontMetrics().horizontalAdvance(group->title()) + 16;
         check(group, group->title(), needed);
     }
-    // A list is wide enough for its longest item (its size hint measures them all).
+    // A list is wide enough for its longest item (its size hint measures them all). A port list
+    // sizes itself by the form instead and shows a long name by its end (the fit test checks it).
     for (QComboBox *list : page->findChildren<QComboBox *>())
         check(list, list->objectName(), list->sizeHint().width());
     return cut;

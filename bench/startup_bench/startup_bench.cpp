@@ -1,0 +1,197 @@
+// How soon the setup program shows its window, against a bare Qt main window (bare_window): the
+// time from starting the program as a process to the X server's mapping its first top-level
+// window, as a user sees it. The bench starts an Xvfb server of its own, watches the root window
+// for MapNotify, and starts the two programs in turn (alternating, so that a busy spell of the
+// machine falls on both), each in a fresh home and configuration, ending each one once its window
+// is up. Figures: the median and quartiles of each program over the rounds.
+// Last line: "ratio N.NN", the setup program's median over the bare window's (goal: within 1.3).
+//   startup_bench [rounds]   (21 by default)
+#include <QByteArray>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <xcb/xcb.h>
+
+#include <poll.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr int kMapDeadlineMs = 10000;
+
+struct XServer {
+    QProcess process;
+    QByteArray display;
+};
+
+// Starts Xvfb on a free display, which it names on its standard output.
+bool startXServer(XServer &server)
+{
+    server.process.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
+                                                  QStringLiteral("-screen"), QStringLiteral("0"),
+                                                  QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"),
+                                                  QStringLiteral("tcp")});
+    if (!server.process.waitForStarted())
+        return false;
+    QElapsedTimer clock;
+    clock.start();
+    while (!server.process.canReadLine() && clock.elapsed() < kMapDeadlineMs)
+        server.process.waitForReadyRead(100);
+    const QByteArray number = server.process.readLine().trimmed();
+    if (number.isEmpty())
+        return false;
+    server.display = ':' + number;
+    return true;
+}
+
+class MapWatch {
+public:
+    explicit MapWatch(const QByteArray &display) : m_connection(xcb_connect(display.constData(), nullptr))
+    {
+        if (xcb_connection_has_error(m_connection))
+            return;
+        xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data;
+        const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+        xcb_void_cookie_t cookie =
+            xcb_change_window_attributes_checked(m_connection, screen->root, XCB_CW_EVENT_MASK, &mask);
+        std::free(xcb_request_check(m_connection, cookie));
+        m_ok = true;
+    }
+    ~MapWatch() { xcb_disconnect(m_connection); }
+    bool ok() const { return m_ok; }
+
+    // Drops the events of earlier rounds.
+    void drain()
+    {
+        while (xcb_generic_event_t *event = xcb_poll_for_event(m_connection))
+            std::free(event);
+    }
+
+    // Waits for a top-level window to be mapped; false at the deadline.
+    bool waitForMap(int deadlineMs)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        for (;;) {
+            while (xcb_generic_event_t *event = xcb_poll_for_event(m_connection)) {
+                const bool mapped = (event->response_type & 0x7f) == XCB_MAP_NOTIFY;
+                std::free(event);
+                if (mapped)
+                    return true;
+            }
+            const qint64 left = deadlineMs - clock.elapsed();
+            if (left <= 0 || xcb_connection_has_error(m_connection))
+                return false;
+            pollfd fd{xcb_get_file_descriptor(m_connection), POLLIN, 0};
+            ::poll(&fd, 1, int(left));
+        }
+    }
+
+private:
+    xcb_connection_t *m_connection;
+    bool m_ok = false;
+};
+
+// One start: the time from starting the program to its window's mapping, in ms; negative when
+// the window did not come.
+double timeToWindow(const QString &program, const QProcessEnvironment &environment, const QString &folder,
+                    MapWatch &watch)
+{
+    watch.drain();
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(folder);
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.setStandardOutputFile(QProcess::nullDevice());
+    QElapsedTimer clock;
+    clock.start();
+    process.start(program, {});
+    const bool mapped = watch.waitForMap(kMapDeadlineMs);
+    const double ms = clock.nsecsElapsed() / 1e6;
+    // Ended as a logout ends it: the program's own orderly way out.
+    process.terminate();
+    if (!process.waitForFinished(kMapDeadlineMs)) {
+        process.kill();
+        process.waitForFinished();
+    }
+    return mapped ? ms : -1;
+}
+
+double quantile(std::vector<double> v, double q)
+{
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, size_t(q * double(v.size())))];
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 21;
+    XServer server;
+    if (!startXServer(server)) {
+        std::fprintf(stderr, "startup_bench: Xvfb did not start\n");
+        return 1;
+    }
+    int result = 0;
+    {
+        MapWatch watch(server.display);
+        QTemporaryDir home;
+        if (!watch.ok() || !home.isValid()) {
+            std::fprintf(stderr, "startup_bench: no connection to Xvfb on %s\n", server.display.constData());
+            return 1;
+        }
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(server.display));
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        environment.insert(QStringLiteral("HOME"), home.path());
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
+        environment.insert(QStringLiteral("XDG_CACHE_HOME"), home.filePath(QStringLiteral("cache")));
+        QDir(home.path()).mkdir(QStringLiteral("runtime"));
+        QFile::setPermissions(home.filePath(QStringLiteral("runtime")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.filePath(QStringLiteral("runtime")));
+
+        struct Subject {
+            const char *name;
+            QString program;
+            std::vector<double> ms;
+        };
+        Subject subjects[] = {{"vks74xx", QStringLiteral(SETUP_PROGRAM), {}},
+                              {"bare window", QStringLiteral(BARE_WINDOW), {}}};
+        // One unmeasured start each: the libraries into the page cache.
+        for (Subject &subject : subjects)
+            timeToWindow(subject.program, environment, home.path(), watch);
+        for (int round = 0; round < rounds && result == 0; ++round) {
+            for (Subject &subject : subjects) {
+                const double ms = timeToWindow(subject.program, environment, home.path(), watch);
+                if (ms < 0) {
+                    std::fprintf(stderr, "startup_bench: %s showed no window within %d ms\n", subject.name,
+                                 kMapDeadlineMs);
+                    result = 1;
+                    break;
+                }
+                subject.ms.push_back(ms);
+            }
+        }
+        if (result == 0) {
+            std::printf("start to window mapped, %d rounds alternating (ms: first quartile, median, third quartile)\n",
+                        rounds);
+            for (const Subject &subject : subjects)
+                std::printf("  %-12s %7.1f %7.1f %7.1f\n", subject.name, quantile(subject.ms, 0.25),
+                            quantile(subject.ms, 0.5), quantile(subject.ms, 0.75));
+            std::printf("ratio %.2f\n", quantile(subjects[0].ms, 0.5) / quantile(subjects[1].ms, 0.5));
+        }
+    }
+    server.process.terminate();
+    server.process.waitForFinished();
+    return result;
+}

@@ -288,7 +288,6 @@ private slots:
     // address is asked.
     void stopBeforeTheSearchBeganIsKept()
     {
-        const FieldAllowances field;  // silent addresses wait the field's time-out
         sim::InstrumentSim line({3});
         SearchAt(line.portPath(), 0, 10);
         QVERIFY(COMPortMutex().tryLock());
@@ -305,9 +304,11 @@ private slots:
     // A late reply of one address is not taken as the reply of the next.
     void lateReplyIsNotTheNextAddresss()
     {
-        const FieldAllowances field;  // silent addresses wait the field's time-out
+        // An allowance wide enough for a simulator woken late, and a reply of 5 beyond it.
+        const FieldAllowances field;
+        qputenv("EX_COM_REPLY_ALLOWANCE_MS", "600");
         sim::InstrumentSim line({5, 6});
-        line.setSlowDelay(std::chrono::milliseconds(150)); // beyond one time-out, within two
+        line.setSlowDelay(std::chrono::milliseconds(900)); // beyond one time-out, within two
         line.injectFault(sim::Fault::SlowAnswer, 1);       // the reply of 5
         SearchAt(line.portPath(), 4, 7);
         StartSearch();
@@ -319,7 +320,6 @@ private slots:
     // A stop that reached the link as the last search ended does not end the next one.
     void staleStopDoesNotEndTheNextSearch()
     {
-        const FieldAllowances field;  // silent addresses wait the field's time-out
         sim::InstrumentSim line({2});
         SearchAt(line.portPath(), 0, 3);
         EX_StopSearchAvailableDevices(f.Device().LinkHandle);
@@ -331,7 +331,6 @@ private slots:
 
     void rangeBackwardsFailsWithoutTheLink()
     {
-        const FieldAllowances field;  // silent addresses wait the field's time-out
         sim::InstrumentSim line({10});
         SearchAt(line.portPath(), 11, 10);
         StartSearch();
@@ -349,7 +348,6 @@ private slots:
 
     void unopenablePortFails()
     {
-        const FieldAllowances field;  // silent addresses wait the field's time-out
         SearchAt("/dev/null-no-such-port", 0, 3);
         StartSearch();
         WaitForEnd();

@@ -26,6 +26,8 @@ public:
         for (std::size_t i = 0; i < kNames.size(); ++i)
             if (m_set[i])
                 qputenv(kNames[i], m_saved[i]);
+            else
+                qunsetenv(kNames[i]);
     }
     FieldAllowances(const FieldAllowances &) = delete;
     FieldAllowances &operator=(const FieldAllowances &) = delete;

@@ -204,24 +204,48 @@ QString replacementTarget(const QString &path)
     return target;
 }
 
+namespace {
+
+// What refuses the replacement of the file at target itself, as an error code (0: nothing);
+// old holds its status where it exists.
+int fileRefusal(const QByteArray &target, struct stat &old, bool &exists)
+{
+    exists = ::stat(target.constData(), &old) == 0;
+    if (!exists)
+        return errno == ENOENT ? 0 : errno;
+    if (!S_ISREG(old.st_mode))
+        return NotRegularFile;
+    // A file without its owner's write permission was marked read-only: the rename would
+    // replace it all the same (and the superuser could write it anyway), so it is refused here.
+    if (!(old.st_mode & S_IWUSR))
+        return ReadOnlyFile;
+    if (::faccessat(AT_FDCWD, target.constData(), W_OK, AT_EACCESS) != 0)
+        return errno;
+    return 0;
+}
+
+} // namespace
+
+QString replacementRefusal(const QString &path)
+{
+    const QByteArray target = QFile::encodeName(replacementTarget(path));
+    struct stat old {};
+    bool exists = false;
+    int error = fileRefusal(target, old, exists);
+    const QByteArray folder = QFile::encodeName(QFileInfo(QFile::decodeName(target)).absolutePath());
+    if (!error && ::faccessat(AT_FDCWD, folder.constData(), W_OK | X_OK, AT_EACCESS) != 0)
+        error = errno;
+    return error ? fileErrorText(error, FileAccess::Write) : QString();
+}
+
 QString replaceFile(const QString &path, QByteArrayView content)
 {
     const auto refusal = [](int error) { return fileErrorText(error, FileAccess::Write); };
     const QByteArray target = QFile::encodeName(replacementTarget(path));
     struct stat old {};
-    const bool exists = ::stat(target.constData(), &old) == 0;
-    if (!exists && errno != ENOENT)
-        return refusal(errno);
-    if (exists) {
-        if (!S_ISREG(old.st_mode))
-            return refusal(NotRegularFile);
-        // A file without its owner's write permission was marked read-only: the rename would
-        // replace it all the same (and the superuser could write it anyway), so it is refused here.
-        if (!(old.st_mode & S_IWUSR))
-            return refusal(ReadOnlyFile);
-        if (::faccessat(AT_FDCWD, target.constData(), W_OK, AT_EACCESS) != 0)
-            return refusal(errno);
-    }
+    bool exists = false;
+    if (const int error = fileRefusal(target, old, exists))
+        return refusal(error);
     removeStaleTemporaries(target);
 
     Temporary temporary;

@@ -32,4 +32,10 @@ QString replacementTarget(const QString &path);
 // (file_error.h).
 QString replaceFile(const QString &path, QByteArrayView content);
 
+// Why replaceFile(path) would be refused, judged without writing: what it refuses of the file
+// itself, and a folder that is missing or where this process may make no file. Empty when
+// nothing stands in the way (the replacement still checks everything). For a long operation
+// that ends in a save, to refuse before the work rather than after it.
+QString replacementRefusal(const QString &path);
+
 } // namespace platform

@@ -15,7 +15,6 @@
 #include "prgctrl_u.h"
 #include "prjctrl_u.h"
 #include "platform/atomic_file.h"
-#include "platform/file_error.h"
 #include "platform/user_file.h"
 
 #include <QDir>
@@ -28,38 +27,10 @@
 #include <mutex>
 #include <optional>
 
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 namespace {
 
 // An EEPROM copy holds this much; a loaded copy may be shorter or longer, up to the image.
 constexpr int EEPROMCopySize = 2048;
-
-// Why an EEPROM copy cannot be written at path, judged before the instrument is read: what the
-// replacement would refuse of the file itself (not a regular file, marked read-only, not ours to
-// write) and a folder that is missing or where no file may be made. Empty when nothing stands in
-// the way; the write itself still checks everything.
-QString ReplacementRefusal(const QString &path)
-{
-    const QByteArray target = QFile::encodeName(platform::replacementTarget(path));
-    struct stat file {};
-    int error = 0;
-    if (::stat(target.constData(), &file) != 0)
-        error = errno == ENOENT ? 0 : errno;
-    else if (!S_ISREG(file.st_mode))
-        error = platform::NotRegularFile;
-    else if (!(file.st_mode & S_IWUSR))
-        error = platform::ReadOnlyFile;
-    const QByteArray folder = QFile::encodeName(QFileInfo(QFile::decodeName(target)).absolutePath());
-    if (!error && ::faccessat(AT_FDCWD, folder.constData(), W_OK | X_OK, AT_EACCESS) != 0)
-        error = errno;
-    if (!error && ::faccessat(AT_FDCWD, target.constData(), W_OK, AT_EACCESS) != 0 && errno != ENOENT)
-        error = errno;
-    return error ? platform::fileErrorText(error, platform::FileAccess::Write) : QString();
-}
 
 TOperationError CopyWriteError(const QString &fileName, const QString &reason)
 {
@@ -389,7 +360,7 @@ std::int32_t TDevice::SaveEEPROMToFile()
                     fileName = *chosen;
                     FForm->ProgramControl->SetSaveDir(FolderPart(fileName));
                     // A target that cannot take the copy is refused before the long read.
-                    if (const QString refusal = ReplacementRefusal(fileName); !refusal.isEmpty())
+                    if (const QString refusal = platform::replacementRefusal(fileName); !refusal.isEmpty())
                         throw CopyWriteError(fileName, refusal);
                     return true;
                 },

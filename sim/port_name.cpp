@@ -33,9 +33,11 @@ PortName::PortName(const std::string &device)
     // Nothing in it is secret (as in /dev/serial/by-id, anyone may follow the link and meet the
     // device's own permissions); what keeps it to its terminal is that it goes first.
     ::chmod(m_folder.c_str(), 0755);
-    // The link keeps the device's own name at its end, so that a message naming the port still
-    // tells which terminal it was.
-    const std::string link = m_folder + device.substr(device.rfind('/'));
+    // The link is named after the device ("pts7" for /dev/pts/7), so that a message naming the
+    // port still tells which terminal it was.
+    std::string own = device.compare(0, 5, "/dev/") == 0 ? device.substr(5) : device;
+    std::erase(own, '/');
+    const std::string link = m_folder + '/' + own;
     if (::symlink(device.c_str(), link.c_str()) != 0) {
         remove();
         return;

@@ -49,10 +49,11 @@ PtyLine::PtyLine()
     char name[128];
     if (ptsname_r(m_master, name, sizeof name) != 0)
         return;
-    m_path = name;
     m_holder = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (m_holder < 0)
         return;
+    m_name = std::make_unique<PortName>(name);
+    m_path = m_name->path();
     termios tio{};
     tcgetattr(m_holder, &tio);
     cfmakeraw(&tio);
@@ -146,6 +147,8 @@ std::chrono::nanoseconds PtyLine::byteTime() const
 
 void PtyLine::close()
 {
+    if (m_name)
+        m_name->remove();
     if (m_master >= 0)
         ::close(m_master);
     if (m_holder >= 0)

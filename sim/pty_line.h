@@ -1,16 +1,19 @@
 #pragma once
 // The simulator's end of a pseudo-terminal: the master side that a simulator serves, a slave
-// descriptor of its own that keeps the terminal alive between the program's opens, and the waits
-// and writes a serving thread needs, each cut short when the simulator stops.
+// descriptor of its own that keeps the terminal alive between the program's opens, the name that
+// programs open it by (port_name.h), and the waits and writes a serving thread needs, each cut
+// short when the simulator stops.
 //
 // Wire time: pseudo-terminals pass bytes at once whatever the baud rate. byteTime() reads the
 // baud rate that the program set on its end (tcgetattr on the master shows the slave's
 // settings), so that a simulator can hand its answers over when a real line would.
+#include "port_name.h"
 #include "reply_delay.h"
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace sim {
@@ -24,8 +27,8 @@ public:
     PtyLine(const PtyLine &) = delete;
     PtyLine &operator=(const PtyLine &) = delete;
 
-    bool isValid() const { return m_master >= 0 && m_holder >= 0 && m_wake >= 0; }
-    // The slave path a program opens (/dev/pts/N).
+    bool isValid() const { return m_master >= 0 && m_holder >= 0 && m_wake >= 0 && !m_path.empty(); }
+    // The name a program opens: /dev/pts/N, or a private link to it (port_name.h).
     const std::string &path() const { return m_path; }
     int masterFd() const { return m_master; }
 
@@ -45,13 +48,15 @@ public:
     bool writeAt(Clock::time_point when, const std::uint8_t *data, std::size_t size, const ReplyDelay &delay);
     // One byte's wire time (10 bits) at the baud rate set on the terminal.
     std::chrono::nanoseconds byteTime() const;
-    // Closes both ends: the program's open descriptor sees the line gone.
+    // Removes the private name, then closes both ends: the program's open descriptor sees the
+    // line gone, and an open by the name finds nothing.
     void close();
 
 private:
     int m_master = -1;
     int m_holder = -1;
     int m_wake = -1;
+    std::unique_ptr<PortName> m_name;
     std::string m_path;
 };
 

@@ -54,3 +54,9 @@ endforeach()
 # measure the allowances, or that expect silence, take the field's own (tests/support/field_allowances.h).
 set(ENV{EX_COM_REPLY_ALLOWANCE_MS} 1000)
 set(ENV{COMPORT_ANSWER_TIMEOUT_MS} 1000)
+
+# A simulator's or a test's pseudo-terminal is opened through a link of its own that goes before
+# the terminal ends (sim/port_name.h): the number of an ended terminal is given to the next one
+# made on the machine, and a program that opens its port again by name must not meet another
+# test's terminal there.
+set(ENV{VKS_SIM_PRIVATE_PORTS} 1)

@@ -2,6 +2,7 @@
 // end, the settings and how they reach an open port, ports that cannot be had, and the port
 // settings dialog.
 #include "extlibs/comport/comport.h"
+#include "sim/port_name.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -19,6 +20,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -32,10 +34,14 @@ public:
         m_master = posix_openpt(O_RDWR | O_NOCTTY);
         grantpt(m_master);
         unlockpt(m_master);
-        m_path = ptsname(m_master);
+        m_name = std::make_unique<sim::PortName>(ptsname(m_master));
     }
-    ~FarEnd() { ::close(m_master); }
-    const std::string &path() const { return m_path; }
+    ~FarEnd()
+    {
+        m_name->remove();
+        ::close(m_master);
+    }
+    const std::string &path() const { return m_name->path(); }
     void send(const std::string &bytes) const { QVERIFY(::write(m_master, bytes.data(), bytes.size()) == ssize_t(bytes.size())); }
     // What the port sent, once it is there.
     std::string take(std::size_t count) const
@@ -62,7 +68,7 @@ public:
 
 private:
     int m_master = -1;
-    std::string m_path;
+    std::unique_ptr<sim::PortName> m_name;
 };
 
 struct Config {

@@ -12,9 +12,11 @@ TScriptedLine::TScriptedLine(TScript script) : FScript(std::move(script))
     if (FMaster < 0 || grantpt(FMaster) != 0 || unlockpt(FMaster) != 0 || ptsname_r(FMaster, name, sizeof name) != 0
         || pipe2(FStop, O_CLOEXEC) != 0)
         return;
-    FPath = name;
     FHolder = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (FHolder < 0)
+        return;
+    FName = std::make_unique<sim::PortName>(name);
+    if (!FName->isValid())
         return;
     termios tio{};
     tcgetattr(FHolder, &tio);
@@ -30,6 +32,8 @@ TScriptedLine::~TScriptedLine()
         (void)::write(FStop[1], &stop, 1);
         FThread.join();
     }
+    if (FName)
+        FName->remove();
     for (const int fd : {FMaster, FHolder, FStop[0], FStop[1]})
         if (fd >= 0)
             ::close(fd);

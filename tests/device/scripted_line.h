@@ -3,6 +3,7 @@
 // reply text the real instrument never gives (300, "abc") or a refusal. The simulator covers
 // everything else; this serves the replies it cannot make.
 #include "frame.h"
+#include "port_name.h"
 
 #include <QString>
 
@@ -28,7 +29,7 @@ public:
     TScriptedLine &operator=(const TScriptedLine &) = delete;
 
     bool IsValid() const { return FThread.joinable(); }
-    QString PortPath() const { return QString::fromStdString(FPath); }
+    QString PortPath() const { return FName ? QString::fromStdString(FName->path()) : QString(); }
     std::vector<excom::Frame> Requests() const;
 
 private:
@@ -36,7 +37,7 @@ private:
     void Answer(const excom::Frame &request);
 
     TScript FScript;
-    std::string FPath;
+    std::unique_ptr<sim::PortName> FName;
     int FMaster = -1;
     int FHolder = -1;   // keeps the terminal alive while the library has it closed
     int FStop[2] = {-1, -1};

@@ -1,13 +1,15 @@
 // The driver in the field: its serial adapter is pulled out in the middle of a run and put back.
 // The line simulator's pseudo-terminal ends and a new one takes its place under the same name (a
 // symbolic link that the test moves stands for a stable device name); readings come back with the
-// first poll on the new line, and the log holds one line for every failed poll.
+// first poll on the new line, and the log holds one line for every failed poll. A port name
+// whose line has ended leads to no line made since.
 #include "main_u.h"
 #include "prgcontrol.h"
 #include "sim/line_sim.h"
 #include "tests/dde/dde_test_support.h"
 #include "tests/support/file_bytes.h"
 
+#include "extlibs/comport/comport.h"
 #include "platform/codepage.h"
 #include "platform/messages.h"
 
@@ -87,10 +89,10 @@ private slots:
         QTest::mouseClick(button1, Qt::LeftButton);
         QTRY_VERIFY(after("run", 1).contains("11.5") && after("run", 2).contains("-3.75"));
 
-        // Unplugged: the terminal ends and its name goes; every poll fails.
+        // Unplugged: the name goes and the terminal ends; every poll fails.
         mark(QStringLiteral("unplugged"));
-        line.reset();
         QVERIFY(QFile::remove(device));
+        line.reset();
         QTRY_VERIFY(after("unplugged", 1).count("ExErr") >= 2 && after("unplugged", 2).count("ExErr") >= 2);
 
         // Back, on another terminal under the same name.
@@ -129,6 +131,28 @@ private slots:
         QCOMPARE(int(text.count("\tPoint1\tCOM Port Exchange Error\r")), failed[1]);
         QCOMPARE(int(text.count("\tPoint2\tCOM Port Exchange Error\r")), failed[2]);
         QCOMPARE(int(text.count(platform::toCp1251(QStringLiteral("\tTagpump\tОбмен инициирован\r")))), 1);
+    }
+
+    // A driver still holding the port name of a line that has ended opens it again at its next
+    // poll. The kernel gives an ended terminal's number to the next one made on the machine, so
+    // that poll must find nothing rather than the line made meanwhile (here, or by a test running
+    // beside this one).
+    void endedLineLeadsToNoLaterLine()
+    {
+        auto ended = std::make_unique<sim::LineSim>();
+        const QByteArray name = QByteArray::fromStdString(ended->portPath());
+        const std::uint32_t port = CreateCOM(0);
+        QVERIFY(SetCOMCfg(port, name.constData(), 19200, 100, 10, 100) && OpenCOM(port));
+        ended.reset();
+        QVERIFY(!TransmitCOMPOneByte(port, "#01\r"));  // the line is lost; the port closes
+        QCOMPARE(GetCOMLastError(port), COMPORT_ERR_IO);
+
+        sim::LineSim later;
+        QVERIFY(!TransmitCOMPOneByte(port, "#01\r"));
+        QCOMPARE(GetCOMLastError(port), COMPORT_ERR_UNKNOWN_PORT);
+        CloseCOM(port);
+        const sim::LineSimStats seen = later.stats();
+        QCOMPARE(seen.requests + seen.rejected, 0u);
     }
 };
 

@@ -19,13 +19,14 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// How many descriptors of this process have the line's device open.
-int openDescriptors(const std::string &device)
+// How many descriptors of this process have the device open that the port name stands for.
+int openDescriptors(const std::string &port)
 {
+    const QString device = QFileInfo(QString::fromStdString(port)).canonicalFilePath();
     int count = 0;
     const QDir fds(QStringLiteral("/proc/self/fd"));
     for (const QString &fd : fds.entryList(QDir::NoDotAndDotDot | QDir::System | QDir::Files)) {
-        if (QFileInfo(fds.filePath(fd)).symLinkTarget() == QString::fromStdString(device))
+        if (QFileInfo(fds.filePath(fd)).symLinkTarget() == device)
             ++count;
     }
     return count;

@@ -3,12 +3,14 @@
 #include "excom_helpers.h"
 #include "extlibs/comport/comport.h"
 #include "extlibs/ex_com/serial_port.h"
+#include "sim/port_name.h"
 
 #include <QtTest>
 
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <memory>
 
 #include <fcntl.h>
 #include <grp.h>
@@ -27,10 +29,17 @@ struct Pty {
     {
         fd = posix_openpt(O_RDWR | O_NOCTTY);
         if (fd >= 0 && grantpt(fd) == 0 && unlockpt(fd) == 0)
-            path = ptsname(fd);
+            name = std::make_unique<sim::PortName>(ptsname(fd));
+        path = name ? name->path() : std::string();
     }
-    ~Pty() { ::close(fd); }
+    ~Pty()
+    {
+        if (name)
+            name->remove();
+        ::close(fd);
+    }
     int fd;
+    std::unique_ptr<sim::PortName> name;
     std::string path;
 };
 

@@ -2,6 +2,7 @@
 // simulator, no shared codec): the CRC algorithm and its check value, the request layout with
 // the CRC low byte first, and what the receiver does with echoes, late replies and noise.
 #include "excom_helpers.h"
+#include "sim/port_name.h"
 #include "tests/support/field_allowances.h"
 
 #include <QtTest>
@@ -13,6 +14,7 @@
 
 #include <chrono>
 #include <future>
+#include <memory>
 #include <vector>
 
 using namespace excomtest;
@@ -73,6 +75,7 @@ private:
     std::future<Result> start(uint8_t address, uint8_t command, const std::string &argument);
 
     int master = -1;
+    std::unique_ptr<sim::PortName> slaveName;
     std::string slavePath;
     std::unique_ptr<LinkHandle> link;
 };
@@ -83,7 +86,8 @@ void TestExcomWire::init()
     QVERIFY(master >= 0);
     QCOMPARE(grantpt(master), 0);
     QCOMPARE(unlockpt(master), 0);
-    slavePath = ptsname(master);
+    slaveName = std::make_unique<sim::PortName>(ptsname(master));
+    slavePath = slaveName->path();
     link = std::make_unique<LinkHandle>();
     QCOMPARE(EX_SetBaudRate(*link, 300), EX_OK);   // long time-outs: the test answers by hand
     QCOMPARE(EX_OpenCOM(*link, slavePath.c_str()), EX_OK);
@@ -92,6 +96,7 @@ void TestExcomWire::init()
 void TestExcomWire::cleanup()
 {
     link.reset();
+    slaveName->remove();
     ::close(master);
 }
 

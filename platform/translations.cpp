@@ -9,10 +9,11 @@ namespace platform {
 
 bool InstallQtTranslations(QCoreApplication &application)
 {
-    // "qt_ru" pulls in the translations of every Qt module Debian ships (qtbase_ru among them).
+    // The programs use Qt's widgets and nothing of its other modules: "qtbase" holds every text
+    // they show ("qt" would also load the catalogues of the other modules, such as multimedia).
     auto *translator = new QTranslator(&application);
     const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
-    if (!translator->load(QLocale(QLocale::Russian, QLocale::Russia), QStringLiteral("qt"),
+    if (!translator->load(QLocale(QLocale::Russian, QLocale::Russia), QStringLiteral("qtbase"),
                           QStringLiteral("_"), folder)) {
         delete translator;
         return false;

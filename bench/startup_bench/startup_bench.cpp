@@ -3,13 +3,18 @@
 // window, as a user sees it. The bench starts an Xvfb server of its own, watches the root window
 // for MapNotify, and starts the two programs in turn (alternating, so that a busy spell of the
 // machine falls on both), each in a fresh home and configuration, ending each one once its window
-// is up. Figures: the median and quartiles of each program over the rounds.
+// is up. The setup program runs as a copy in the bench's own folder: it keeps its settings beside
+// itself, and the build's copy has whatever the demo or a user left there (a last project to
+// reopen or none), which would change what is measured; the copy starts with no settings, as on
+// first use, and what it saves on its way out stays in the bench's folder. Figures: the median
+// and quartiles of each program over the rounds.
 // Last line: "ratio N.NN", the setup program's median over the bare window's (goal: within 1.3).
 //   startup_bench [rounds]   (21 by default)
 #include <QByteArray>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -125,6 +130,22 @@ double timeToWindow(const QString &program, const QProcessEnvironment &environme
     return mapped ? ms : -1;
 }
 
+// The program copied into folder, with links to what it finds beside itself (its libraries and
+// resources); the copy's path, or empty on failure.
+QString privateCopy(const QString &program, const QString &folder)
+{
+    const QFileInfo original(program);
+    if (!QDir().mkpath(folder))
+        return QString();
+    const QString copy = QDir(folder).filePath(original.fileName());
+    if (!QFile::copy(program, copy))
+        return QString();
+    const QDir source = original.absoluteDir();
+    for (const QFileInfo &entry : source.entryInfoList({QStringLiteral("*.so"), QStringLiteral("Resources")}))
+        QFile::link(entry.absoluteFilePath(), QDir(folder).filePath(entry.fileName()));
+    return copy;
+}
+
 double quantile(std::vector<double> v, double q)
 {
     std::sort(v.begin(), v.end());
@@ -160,12 +181,18 @@ int main(int argc, char *argv[])
         QFile::setPermissions(home.filePath(QStringLiteral("runtime")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.filePath(QStringLiteral("runtime")));
 
+        const QString setupProgram = privateCopy(QStringLiteral(SETUP_PROGRAM), home.filePath(QStringLiteral("setup")));
+        if (setupProgram.isEmpty()) {
+            std::fprintf(stderr, "startup_bench: cannot copy %s\n", SETUP_PROGRAM);
+            return 1;
+        }
+
         struct Subject {
             const char *name;
             QString program;
             std::vector<double> ms;
         };
-        Subject subjects[] = {{"vks74xx", QStringLiteral(SETUP_PROGRAM), {}},
+        Subject subjects[] = {{"vks74xx", setupProgram, {}},
                               {"bare window", QStringLiteral(BARE_WINDOW), {}}};
         // One unmeasured start each: the libraries into the page cache.
         for (Subject &subject : subjects)

@@ -282,8 +282,16 @@ void TAccessMasks::ApplyOnce(const Request &r)
 
     for (const Target &t : FTargets)
         Set(t, Aspect::Visible, FCurrentVisible.test(static_cast<std::size_t>(t.Id)));
-    for (const Target &t : FTargets)
-        Set(t, Aspect::Enabled, FCurrentEnabled.test(static_cast<std::size_t>(t.Id)));
+    // A current page is disabled after the other pages of its tabs: disabling it while another
+    // tab is still enabled makes Qt show that one, which lays out and polishes a whole sheet
+    // (every sheet in turn, when all of them are being disabled) only to be undone below.
+    const auto isCurrentPage = [&tabs](const Target &t) {
+        return t.Tabs && std::any_of(tabs.begin(), tabs.end(), [&](const TabsState &s) { return s.Current == t.Widget; });
+    };
+    for (const bool currentPages : {false, true})
+        for (const Target &t : FTargets)
+            if (isCurrentPage(t) == currentPages)
+                Set(t, Aspect::Enabled, FCurrentEnabled.test(static_cast<std::size_t>(t.Id)));
 
     for (TabsState &s : tabs) {
         if (s.Tabs && s.Current && s.Tabs->isTabVisible(s.Tabs->indexOf(s.Current)))

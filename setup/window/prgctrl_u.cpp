@@ -237,7 +237,10 @@ void TProgramControl::ApplyFontStyle(bool bold)
     static_assert(std::size(names) == 92);
     RunOnWindowThread([&] {
         for (const char *name : names) {
-            if (auto *widget = FMain->findChild<QWidget *>(QLatin1String(name))) {
+            // A control already of that weight is left alone: setting its font again would
+            // only make it resolve and lay out its font anew (at every start, for nothing).
+            auto *widget = FMain->findChild<QWidget *>(QLatin1String(name));
+            if (widget && widget->font().bold() != bold) {
                 QFont font = widget->font();
                 font.setBold(bold);
                 widget->setFont(font);

@@ -22,6 +22,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QProgressBar>
+#include <QTabBar>
 #include <QTime>
 #include <QTimer>
 
@@ -51,6 +52,9 @@ QString ClockText()
 TfMain::TfMain(QWidget *parent) : QMainWindow(parent), ui(new Ui::TfMain)
 {
     ui->setupUi(this);
+    // Compact tabs, so that every tab's caption shows. The style sheet goes on the tab bar alone:
+    // on the tab widget it would restyle every control of every sheet at start.
+    ui->PC0->tabBar()->setStyleSheet(QStringLiteral("QTabBar::tab { padding: 3px 4px; }"));
     ui->SB0->addWidget(ui->SB0Panel0);
     ui->SB0->addWidget(ui->SB0Panel1);
     ui->SB0->addWidget(ui->SB0Panel2, 1);

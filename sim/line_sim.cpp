@@ -176,11 +176,14 @@ void LineSim::Private::handle(std::string_view text, Clock::time_point arrived)
     Clock::time_point ready = arrived + turnaroundTime + tb * static_cast<long>(answer.size()) + delayed;
     if (f == LineFault::LateAnswer)
         ready += late;
-    if (!line.writeAt(ready, reinterpret_cast<const std::uint8_t *>(answer.data()), answer.size(), delay))
+    Clock::duration writtenLate{0};
+    if (!line.writeAt(ready, reinterpret_cast<const std::uint8_t *>(answer.data()), answer.size(), delay, &writtenLate))
         return;
     record.count([&](LineSimStats &s) {
         ++s.answers;
         s.bytesOut += answer.size();
+        s.lastAnswerDue = ready;
+        s.lastAnswerLate = writtenLate;
     });
 }
 

@@ -47,6 +47,10 @@ struct LineSimStats {
     std::uint64_t rejected = 0;   // lines that were no valid request
     std::uint64_t bytesIn = 0;    // bytes of the valid requests
     std::uint64_t bytesOut = 0;   // bytes sent
+    // The latest answer: when its first byte was due, and how long after their times its bursts
+    // were out at the most (the simulator's thread may be woken late, an instrument is not).
+    std::chrono::steady_clock::time_point lastAnswerDue;
+    std::chrono::steady_clock::duration lastAnswerLate{0};
 };
 
 class LineSim {

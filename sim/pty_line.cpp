@@ -181,13 +181,18 @@ void WaitForStopSignal()
     sigwait(&set, &signal);
 }
 
-bool PtyLine::writeAt(Clock::time_point when, const std::uint8_t *data, std::size_t size, const ReplyDelay &delay)
+bool PtyLine::writeAt(Clock::time_point when, const std::uint8_t *data, std::size_t size, const ReplyDelay &delay,
+                      Clock::duration *late)
 {
     const std::size_t burst = delay.burstBytes > 0 ? delay.burstBytes : size;
+    if (late)
+        *late = Clock::duration::zero();
     for (std::size_t from = 0, n = 0; from < size; from += burst, ++n) {
-        if (!waitUntil(when + delay.burstGap * static_cast<long>(n))
-            || !writeAll(data + from, std::min(burst, size - from)))
+        const auto due = when + delay.burstGap * static_cast<long>(n);
+        if (!waitUntil(due) || !writeAll(data + from, std::min(burst, size - from)))
             return false;
+        if (late)
+            *late = std::max(*late, Clock::now() - due);
     }
     return true;
 }

@@ -44,8 +44,10 @@ public:
     bool writeAll(const std::uint8_t *data, std::size_t size);
     // Waits until the time, then writes the bytes, in the bursts of `delay` when it has them
     // (each burst at its own time from `when` on, so that one late wake-up delays no other);
-    // false when stopped first or the write failed.
-    bool writeAt(Clock::time_point when, const std::uint8_t *data, std::size_t size, const ReplyDelay &delay);
+    // false when stopped first or the write failed. With `late` given, it tells how long after
+    // its time the most belated burst was out (this thread may be woken late).
+    bool writeAt(Clock::time_point when, const std::uint8_t *data, std::size_t size, const ReplyDelay &delay,
+                 Clock::duration *late = nullptr);
     // One byte's wire time (10 bits) at the baud rate set on the terminal.
     std::chrono::nanoseconds byteTime() const;
     // Removes the private name, then closes both ends: the program's open descriptor sees the

@@ -171,18 +171,40 @@ private slots:
 
     // An answer that starts late, within time-out 3, and comes in the bursts of a USB adapter
     // (a few bytes each time its 16 ms latency timer runs out, longer apart than time-out 2) is
-    // kept whole, poll after poll.
+    // kept whole, poll after poll. An adapter passes its bursts on in time; the simulator's
+    // thread may be woken late for one: a poll whose answer was written later than the link
+    // must wait (the simulator says how late it was) tells nothing of the link and is not judged.
     void lateAnswerInAdapterBurstsIsKept()
     {
         configure(m_sim->portPath(), 9600, 100, 10, 1000);
         m_sim->setPacing(true);
         m_sim->setValue(17, 2, "-1234.567");
-        m_sim->setReplyDelay({300ms, 600ms, 4, 16ms});
-        for (int i = 0; i < 4; ++i) {
+        const sim::ReplyDelay delay{300ms, 600ms, 4, 16ms};
+        m_sim->setReplyDelay(delay);
+        // The least the link waits: time-out 3 from the request for the first burst, time-out 2
+        // and the burst allowance from one burst for the next, which was due a burst gap later.
+        const auto firstBurst = 1000ms;
+        const auto burstLateness = std::chrono::milliseconds(10 + COMPORT_BURST_ALLOWANCE_MS) - delay.burstGap;
+        QVERIFY2(burstLateness > 0ms, "the bursts of an adapter do not fit in the link's allowance");
+        int judged = 0, writtenLate = 0;
+        while (judged < 4 && writtenLate < 8) {
+            const std::uint64_t answers = m_sim->stats().answers;
+            const auto sent = std::chrono::steady_clock::now();
             const Poll p = poll(m_port, 17, 2);
+            // The whole answer is out before the next request, so that none of it is left over
+            // to be taken for the next one's.
+            QTRY_COMPARE(m_sim->stats().answers, answers + 1);
+            const sim::LineSimStats s = m_sim->stats();
+            if (s.lastAnswerDue + s.lastAnswerLate - sent > firstBurst || s.lastAnswerLate > burstLateness) {
+                ++writtenLate;
+                continue;
+            }
+            ++judged;
             QCOMPARE(p.portError, COMPORT_OK);
             QCOMPARE(p.value, std::string("-1234.567"));
         }
+        if (judged < 4)
+            QSKIP("the simulator was woken too late too often to judge the link");
     }
 
     void echoOfTheRequestIsSkipped()

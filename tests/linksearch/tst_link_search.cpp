@@ -6,6 +6,7 @@
 #include "tests/device/scripted_line.h"
 #include "tests/support/field_allowances.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -65,15 +66,31 @@ QStringList Items(const QListWidget *list)
     return items;
 }
 
-// The addresses of the Identify requests that crossed the line.
-QList<int> Identified(const sim::InstrumentSim &line)
+// The addresses of the Identify requests that crossed the line, once the simulator has read at
+// least `count` requests: nothing answers the last one of a check or search at a silent address,
+// so the simulator may be woken to read it only after the operation has ended.
+QList<int> Identified(const sim::InstrumentSim &line, std::size_t count = 0)
 {
+    line.waitForLog(count, std::chrono::seconds(30));
     QList<int> addresses;
     for (const auto &r : line.log()) {
         if (r.command == 0)
             addresses << r.address;
     }
     return addresses;
+}
+
+// Instruments of another type at the addresses from first to last that are not ours: they
+// answer at once and are not found, so that a search over a whole range waits out no allowance
+// for silence, while the instruments it finds have the suite's wide allowance.
+void AddOtherTypes(sim::InstrumentSim &line, const std::vector<std::uint8_t> &ours, int first, int last)
+{
+    for (int a = first; a <= last; ++a) {
+        if (std::find(ours.begin(), ours.end(), a) != ours.end())
+            continue;
+        line.addInstrument(std::uint8_t(a));
+        line.modify(std::uint8_t(a), [](sim::InstrumentModel &m) { m.deviceType = EX_DEVICE_TYPE + 3; });
+    }
 }
 
 } // namespace
@@ -203,7 +220,7 @@ private slots:
         f.Ui().M1N2->setChecked(false);
         QCOMPARE(f.Run(f.Ui().TS0Button1, &(new TScript)->Answer(QMessageBox::Ok)),
                  QStringList{QStringLiteral("Нет связи с прибором!")});
-        QCOMPARE(Identified(*f.Line), QList<int>{9});
+        QCOMPARE(Identified(*f.Line, 1), QList<int>{9});
         f.VerifyIdle();
     }
 
@@ -233,13 +250,14 @@ private slots:
         f.VerifyIdle();
     }
 
-    // Three instruments on one line, found in order at the search group's port and baud rate
-    // while the link group names another port and rate.
+    // Three instruments on one line among instruments of another type, found in order at the
+    // search group's port and baud rate while the link group names another port and rate.
     void searchFindsEveryInstrumentInOrder()
     {
-        const FieldAllowances field;  // silent addresses wait the field's time-out
-        sim::InstrumentSim line({254, 7, 100});
+        const std::vector<std::uint8_t> ours{254, 7, 100};
+        sim::InstrumentSim line(ours);
         QVERIFY(line.isValid());
+        AddOtherTypes(line, ours, 0, 255);
         SearchAt(line.portPath(), 0, 255);
         f.Window->ProgramControl->SetProgress(1, 0, 100, 40);  // a transfer's range before
         StartSearch();
@@ -265,11 +283,12 @@ private slots:
     }
 
     // Stopped midway: the addresses found stay listed, and no address is asked after the one
-    // in flight when the stop came.
+    // in flight when the stop came. The addresses after the second instrument are silent: the
+    // stop ends the wait of one of them.
     void stoppedSearchKeepsWhatItFound()
     {
-        const FieldAllowances field;  // silent addresses wait the field's time-out
         sim::InstrumentSim line({3, 17, 40});
+        AddOtherTypes(line, {3, 17}, 0, 16);
         SearchAt(line.portPath(), 0, 255);
         StartSearch();
         QVERIFY(WaitFor([&] { return f.Ui().TS0LB0->count() == 2; }, 30000));
@@ -304,17 +323,19 @@ private slots:
     // A late reply of one address is not taken as the reply of the next.
     void lateReplyIsNotTheNextAddresss()
     {
-        // An allowance wide enough for a simulator woken late, and a reply of 5 beyond it.
+        // An allowance wide enough for a simulator woken late, and a reply of 5 beyond it. The
+        // simulator answers 6 only after that late reply, which leaves 6 three quarters of its
+        // allowance.
         const FieldAllowances field;
-        qputenv("EX_COM_REPLY_ALLOWANCE_MS", "600");
+        qputenv("EX_COM_REPLY_ALLOWANCE_MS", "1000");
         sim::InstrumentSim line({5, 6});
-        line.setSlowDelay(std::chrono::milliseconds(900)); // beyond one time-out, within two
+        line.setSlowDelay(std::chrono::milliseconds(1250)); // beyond one time-out, within two
         line.injectFault(sim::Fault::SlowAnswer, 1);       // the reply of 5
         SearchAt(line.portPath(), 4, 7);
         StartSearch();
         WaitForEnd();
         QCOMPARE(Items(f.Ui().TS0LB0), QStringList{"6"});
-        QCOMPARE(Identified(line), QList<int>({4, 5, 6, 7}));
+        QCOMPARE(Identified(line, 4), QList<int>({4, 5, 6, 7}));
     }
 
     // A stop that reached the link as the last search ended does not end the next one.
@@ -326,7 +347,7 @@ private slots:
         StartSearch();
         WaitForEnd();
         QCOMPARE(Items(f.Ui().TS0LB0), QStringList{"2"});
-        QCOMPARE(Identified(line), QList<int>({0, 1, 2, 3}));
+        QCOMPARE(Identified(line, 4), QList<int>({0, 1, 2, 3}));
     }
 
     void rangeBackwardsFailsWithoutTheLink()

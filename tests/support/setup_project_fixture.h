@@ -17,12 +17,15 @@
 namespace project {
 
 // Answers each modal box (with a button) or file dialog (with a path; empty: cancel) in order.
-// Seen() lists the text of each box and "<name>" of each dialog. A modal beyond the script is
-// cancelled and listed, so a test never hangs on it.
+// Seen() lists the text of each box and "<name>" of each dialog, taken when it is shown: one that
+// the program itself closes before the script's next look (as it does when it is ended from
+// outside) is listed all the same. A modal beyond the script is cancelled and listed, so a test
+// never hangs on it.
 class TScript : public QObject {
 public:
     TScript()
     {
+        qApp->installEventFilter(this);
         connect(&FTimer, &QTimer::timeout, this, &TScript::Poll);
         FTimer.start(5);
     }
@@ -42,6 +45,17 @@ private:
         FSteps.push_back(step);
         return *this;
     }
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Show && watched->isWidgetType()) {
+            auto *widget = static_cast<QWidget *>(watched);
+            if (widget->isWindow() && widget->isModal()) {
+                auto *box = qobject_cast<QMessageBox *>(widget);
+                FSeen << (box ? box->text() : QLatin1Char('<') + widget->objectName() + QLatin1Char('>'));
+            }
+        }
+        return false;
+    }
     void Poll()
     {
         QWidget *modal = QApplication::activeModalWidget();
@@ -53,7 +67,6 @@ private:
             FSteps.pop_front();
         auto *box = qobject_cast<QMessageBox *>(modal);
         auto *dialog = qobject_cast<QFileDialog *>(modal);
-        FSeen << (box ? box->text() : QLatin1Char('<') + modal->objectName() + QLatin1Char('>'));
         if (box && box->button(step.Button)) {
             box->button(step.Button)->click();
         } else if (dialog && !step.Path.isEmpty()) {

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # A headless run of the driver's demo as a user starts it, under a virtual X display
-# (xvfb-run): the readings are printed, Ctrl-C ends it with the driver's settings saved, a second
+# (an Xvfb of its own): the readings are printed, Ctrl-C ends it with the driver's settings saved, a second
 # run keeps what the user saved and changes only the port, and with "/s" the settings window
 # opens on Alt+S. Everything happens in a scratch folder with a HOME of its own: the demo folder
 # is chosen through TAGPUMP_DEMO_DIR, so the user's build/demo-driver is never touched.
@@ -46,14 +46,14 @@ inside='
 ini="$TAGPUMP_DEMO_DIR/tagpump.ini"
 port_of() { sed -n 's/^demo-driver: simulated line at \([^ ]*\).*/\1/p' "$TAGPUMP_DEMO_DIR.log"; }
 
-xvfb-run -a bash -c "$inside" "$root" readings || exit 1
+"$root/tests/support/with_xvfb.sh" bash -c "$inside" "$root" readings || exit 1
 # Ctrl-C ended the driver as "&Exit" does: it saved its settings (its window position too).
 grep -q "^Left=" "$ini" || { echo "the driver did not save its settings on Ctrl-C"; cat -A "$ini"; exit 1; }
 
 # What the user set stays; only the port key follows the new simulator.
 sed -i 's/^SensorCircleInterval=.*/SensorCircleInterval=777\r/' "$ini"
 printf '[Kept By The User]\r\nNote=saved in an earlier run\r\n' >>"$ini"
-xvfb-run -a bash -c "$inside" "$root" settings /s || exit 1
+"$root/tests/support/with_xvfb.sh" bash -c "$inside" "$root" settings /s || exit 1
 grep -q "^SensorCircleInterval=777"$'\r'"\$" "$ini" || { echo "the demo threw the saved cycle away"; cat -A "$ini"; exit 1; }
 grep -q "^Note=saved in an earlier run" "$ini" || { echo "the demo threw the saved settings away"; exit 1; }
 grep -q "^COMN=$(port_of)"$'\r'"\$" "$ini" || { echo "the port is not the new simulator's $(port_of)"; cat -A "$ini"; exit 1; }

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# A headless run of the demo as a user starts it: under a virtual X display (xvfb-run), the
+# A headless run of the demo as a user starts it: under a virtual X display (an Xvfb of its own), the
 # main window must appear with its caption, end on its "Выход" shortcut (Alt+X, typed through
 # xdotool) and leave the demo with status 0 and its simulator stopped. Without a display the
 # demo must refuse in one line instead of letting Qt abort. The demo runs a copy of the program
@@ -45,12 +45,12 @@ inside='
   [ $status -eq 0 ] || { echo "demo ended with $status"; cat "$log"; exit 1; }
   grep -q "simulated instrument at" "$log" || { cat "$log"; exit 1; }
 '
-xvfb-run -a bash -c "$inside" "$root" "$work" || exit 1
+"$root/tests/support/with_xvfb.sh" bash -c "$inside" "$root" "$work" || exit 1
 
 # A second run keeps what the first left in the project: only its port keys change.
 project="$work/demo/demo.prj"
 printf '[Kept By The User]\r\nNote=saved in an earlier run\r\n' >>"$project"
-xvfb-run -a bash -c "$inside" "$root" "$work" || exit 1
+"$root/tests/support/with_xvfb.sh" bash -c "$inside" "$root" "$work" || exit 1
 grep -q "Note=saved in an earlier run" "$project" || { echo "the demo threw the saved project away"; exit 1; }
 port=$(sed -n 's/^demo: simulated instrument at \([^ ]*\).*/\1/p' "$work/demo-smoke.log")
 grep -q "^COMPortName=$port"$'\r'"\$" "$project" || { echo "the project's port is not the new simulator's $port"; cat -A "$project"; exit 1; }

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Starts vks74xx on the X server of xvfb-run and checks the captions the window system shows:
+# Starts vks74xx on an X server of its own (tests/support/with_xvfb.sh) and checks the captions the window system shows:
 # the main window's and a message box's, each exactly as the program sets it, in both title
 # properties; then the driver's. Run with any language setting (LANG unset too).
 #   x11_captions.sh BIN_DIR

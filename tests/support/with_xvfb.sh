@@ -46,3 +46,14 @@ if [ -z "$number" ]; then
 fi
 xauth -q -f "$dir/auth" add ":$number" . "$cookie"
 DISPLAY=":$number" XAUTHORITY="$dir/auth" "$@"
+status=$?
+# A failed command gets the server's own account beside its output: a server that ended or
+# refused a client says so only there.
+if [ $status -ne 0 ]; then
+  kill -0 "$server" 2>/dev/null || echo "with_xvfb: the X server on :$number has ended" >&2
+  if [ -s "$dir/server.log" ]; then
+    echo "with_xvfb: the X server's log:" >&2
+    cat "$dir/server.log" >&2
+  fi
+fi
+exit $status

@@ -9,25 +9,31 @@ namespace platform {
 
 namespace {
 
-// The upper half of Windows-1251 as Unicode, taken once from Qt's ICU converter. Qt knows
-// "windows-1251" through ICU although QStringConverter::encodingForName does not list it.
+// Bytes 0x80-0xBF of Windows-1251 as Unicode, as Qt's ICU converter has them (0x98, which the
+// code page leaves unassigned, as U+0098); bytes 0xC0-0xFF are U+0410-U+044F. Kept here rather
+// than asked of ICU: opening its converter takes milliseconds of every program's start.
+constexpr char16_t IrregularPart[64] = {
+    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, 0x20AC, 0x2030, 0x0409, 0x2039, 0x040A,
+    0x040C, 0x040B, 0x040F, 0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x0098, 0x2122,
+    0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F, 0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6,
+    0x00A7, 0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407, 0x00B0, 0x00B1, 0x0406, 0x0456,
+    0x0491, 0x00B5, 0x00B6, 0x00B7, 0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457,
+};
+
+// The upper half of Windows-1251 both ways.
 struct UpperHalf {
     QString toUnicode;               // index: byte - 0x80
     QHash<char16_t, char> fromUnicode;
 
     UpperHalf()
     {
-        QByteArray bytes(128, '\0');
-        for (int i = 0; i < 128; ++i)
-            bytes[i] = char(0x80 + i);
-        QStringDecoder decoder("windows-1251", QStringConverter::Flag::Stateless);
-        toUnicode = decoder.decode(bytes);
-        Q_ASSERT(toUnicode.size() == 128);
-        for (int i = 0; i < toUnicode.size(); ++i) {
-            const char16_t c = toUnicode.at(i).unicode();
-            if (c != QChar::ReplacementCharacter)
-                fromUnicode.insert(c, char(0x80 + i));
-        }
+        toUnicode.reserve(128);
+        for (char16_t c : IrregularPart)
+            toUnicode.append(QChar(c));
+        for (char16_t c = 0x0410; c <= 0x044F; ++c)
+            toUnicode.append(QChar(c));
+        for (int i = 0; i < toUnicode.size(); ++i)
+            fromUnicode.insert(toUnicode.at(i).unicode(), char(0x80 + i));
     }
 };
 

@@ -73,6 +73,9 @@ public:
     // unless its tab is hidden. An application asked for by a handler that an application runs
     // is made right after it, so the last request decides.
     void Apply(int mode, int projectState, int exchangeState, QWidget *mainWindow);
+    // The window has got components it lacked at the last application (its sheets were made):
+    // the next application looks them all up again.
+    void ComponentsAdded() { FWindow = nullptr; }
 
     const Mask &VisibleMask(int mode) const;
     const Mask &ProjectEnableMask(int projectState) const;

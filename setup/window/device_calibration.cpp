@@ -18,9 +18,9 @@
 #include "device_operation.h"
 
 #include "global_u.h"
+#include "main_form.h"
 #include "main_u.h"
 #include "prgctrl_u.h"
-#include "ui_main_u.h"
 
 #include <QThread>
 

@@ -9,10 +9,10 @@
 #include "field_place.h"
 
 #include "global_u.h"
+#include "main_form.h"
 #include "main_u.h"
 #include "prgctrl_u.h"
 #include "relaymatrix_u.h"
-#include "ui_main_u.h"
 
 #include <QRegularExpression>
 

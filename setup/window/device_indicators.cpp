@@ -7,12 +7,12 @@
 // program may hold for a long time. The cyclic test is a loop of its own button (loop_control).
 #include "device_u.h"
 
-#include "device_operation.h"
 #include "device_loops.h"
+#include "device_operation.h"
 #include "indicator_pictures.h"
 #include "loop_control.h"
+#include "main_form.h"
 #include "main_u.h"
-#include "ui_main_u.h"
 
 #include <chrono>
 

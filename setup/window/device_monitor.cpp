@@ -8,8 +8,8 @@
 #include "device_u.h"
 
 #include "global_u.h"
+#include "main_form.h"
 #include "main_u.h"
-#include "ui_main_u.h"
 
 #include <array>
 

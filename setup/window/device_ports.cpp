@@ -2,8 +2,8 @@
 #include "device_u.h"
 
 #include "extlibs/ex_com/ex_com.h"
+#include "main_form.h"
 #include "main_u.h"
-#include "ui_main_u.h"
 
 #include <QComboBox>
 #include <QSignalBlocker>

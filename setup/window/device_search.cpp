@@ -12,9 +12,9 @@
 #include "extlibs/ex_com/ex_com.h"
 #include "global_u.h"
 #include "loop_control.h"
+#include "main_form.h"
 #include "main_u.h"
 #include "prgctrl_u.h"
-#include "ui_main_u.h"
 
 #include <QProgressBar>
 

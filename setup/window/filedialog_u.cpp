@@ -3,7 +3,6 @@
 #include "global_u.h"
 
 #include <QFileDialog>
-#include <QRegularExpression>
 
 namespace {
 
@@ -18,8 +17,21 @@ QStringList ToNameFilters(const QString &filter)
         if (pattern == QLatin1String("*.*"))
             pattern = QStringLiteral("*");
         pattern.replace(QLatin1Char(';'), QLatin1Char(' '));
+        // The description without its own trailing "(...)" and the blanks around it: the dialog
+        // shows the pattern itself.
         QString description = parts[i];
-        description.remove(QRegularExpression(QStringLiteral("\\s*\\([^()]*\\)\\s*$")));
+        qsizetype end = description.size();
+        while (end > 0 && description.at(end - 1).isSpace())
+            --end;
+        if (end > 0 && description.at(end - 1) == QLatin1Char(')')) {
+            const qsizetype open = description.lastIndexOf(QLatin1Char('('), end - 1);
+            if (open >= 0 && description.indexOf(QLatin1Char(')'), open) == end - 1) {
+                qsizetype cut = open;
+                while (cut > 0 && description.at(cut - 1).isSpace())
+                    --cut;
+                description.truncate(cut);
+            }
+        }
         result << QStringLiteral("%1 (%2)").arg(description, pattern);
     }
     return result;

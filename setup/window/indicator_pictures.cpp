@@ -3,8 +3,8 @@
 #include "indicator_pictures.h"
 
 #include "global_u.h"
+#include "main_form.h"
 #include "main_u.h"
-#include "ui_main_u.h"
 
 #include <QPainter>
 #include <QPixmap>

@@ -9,10 +9,10 @@
 #include "exchange_u.h"
 #include "extlibs/ex_com/ex_com.h"
 #include "loop_control.h"
+#include "main_form.h"
 #include "platform/help.h"
 #include "prgctrl_u.h"
 #include "prjctrl_u.h"
-#include "ui_main_u.h"
 
 #include <QApplication>
 
@@ -110,21 +110,24 @@ void TfMain::ConnectCommands()
 
 void TfMain::MyClick(QObject *sender)
 {
-    if (sender == ui->M0N9) {
+    const Ui::TfMainFrame &frame = Frame();
+    if (sender == frame.M0N9) {
         close();
         return;
     }
     // The message options are check items: Qt has already inverted their tick.
-    if (sender == ui->M1N1 || sender == ui->M1N2 || sender == ui->M1N3)
+    if (sender == frame.M1N1 || sender == frame.M1N2 || sender == frame.M1N3)
         return;
-    if (sender == ui->M1N4) {
-        ProgramControl->ApplyFontStyle(ui->M1N4->isChecked());
+    if (sender == frame.M1N4) {
+        ProgramControl->ApplyFontStyle(frame.M1N4->isChecked());
         return;
     }
-    if (sender == ui->M9N1 || sender == ui->TB19) {
+    if (sender == frame.M9N1 || sender == frame.TB19) {
         ShowHelp(platform::HELP_FINDER, 0);
         return;
     }
+    // What follows needs the sheets' buttons and the commands, which come with the sheets.
+    BuildSheets();
     const std::array<QPushButton *, 6> helpButtons{ui->TS0Button0, ui->TS1Button0, ui->TS2Button0,
                                                    ui->TS3Button0, ui->TS4Button0, ui->TS5Button0};
     for (unsigned tab = 0; tab < helpButtons.size(); ++tab) {

@@ -6,13 +6,14 @@
 #include "global_u.h"
 #include "indicator_pictures.h"
 #include "loop_control.h"
+#include "main_form.h"
 #include "platform/end_signals.h"
 #include "platform/help.h"
 #include "platform/profile.h"
 #include "prgctrl_u.h"
 #include "prjctrl_u.h"
 #include "relaymatrix_u.h"
-#include "ui_main_u.h"
+#include "resource_picture.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -23,6 +24,7 @@
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QTabBar>
+#include <QThread>
 #include <QTime>
 #include <QTimer>
 
@@ -49,17 +51,62 @@ QString ClockText()
 
 } // namespace
 
-TfMain::TfMain(QWidget *parent) : QMainWindow(parent), ui(new Ui::TfMain)
+TfMain::TfMain(QWidget *parent) : QMainWindow(parent), ui(this), FForm(new Ui::TfMain)
 {
-    ui->setupUi(this);
+    FForm->setupFrame(this);
     // Compact tabs, so that every tab's caption shows. The style sheet goes on the tab bar alone:
-    // on the tab widget it would restyle every control of every sheet at start.
-    ui->PC0->tabBar()->setStyleSheet(QStringLiteral("QTabBar::tab { padding: 3px 4px; }"));
-    ui->SB0->addWidget(ui->SB0Panel0);
-    ui->SB0->addWidget(ui->SB0Panel1);
-    ui->SB0->addWidget(ui->SB0Panel2, 1);
-    UseNarrowNumberFields();
+    // on the tab widget it would restyle every control of every sheet.
+    Frame().PC0->tabBar()->setStyleSheet(QStringLiteral("QTabBar::tab { padding: 3px 4px; }"));
+    Frame().SB0->addWidget(Frame().SB0Panel0);
+    Frame().SB0->addWidget(Frame().SB0Panel1);
+    Frame().SB0->addWidget(Frame().SB0Panel2, 1);
     InitMainForm();
+}
+
+Ui::TfMain *TfMain::TControls::operator->() const
+{
+    if (!FWindow->FSheetsBuilt)
+        FWindow->BuildSheets();
+    return FWindow->FForm;
+}
+
+Ui::TfMainFrame &TfMain::Frame() const
+{
+    return *FForm;
+}
+
+void TfMain::BuildSheets()
+{
+    if (FSheetsBuilt)
+        return;
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(this, [this] { BuildSheets(); }, Qt::BlockingQueuedConnection);
+        return;
+    }
+    FForm->setupSheets();
+    FSheetsBuilt = true;
+    UseNarrowNumberFields();
+    ConnectSheetHandlers();
+    Device->SearchPorts();
+    // Workers read the link group's port and baud through the window's copies.
+    Device->SetLinkSettings({[this] { return LinkBaudText(); }, [this] { return LinkPortText(); },
+                             FieldPlace(ui->TS0CB1), ui->TS0CB1});
+    UpdateLinkTexts();
+    ConnectCommands();
+    indicator_pictures::Show(*this, indicator_pictures::Normal);
+    ProgramControl->ApplyFontStyle(Frame().M1N4->isChecked());
+    ProgramControl->ApplyAccessMasksToNewControls();
+}
+
+void TfMain::paintEvent(QPaintEvent *event)
+{
+    QMainWindow::paintEvent(event);
+    // The sheets are made once the window has first been painted: a user who opens a project
+    // finds them ready, and the window did not wait for them to appear.
+    if (!FSheetsBuilt && !FSheetsQueued) {
+        FSheetsQueued = true;
+        QTimer::singleShot(0, this, &TfMain::BuildSheets);
+    }
 }
 
 void TfMain::UseNarrowNumberFields()
@@ -79,7 +126,7 @@ void TfMain::UseNarrowNumberFields()
 TfMain::~TfMain()
 {
     DoneMainForm();
-    delete ui;
+    delete FForm;
 }
 
 QRect TfMain::AdminRect()
@@ -127,13 +174,7 @@ int TfMain::InitMainForm()
 
     Device = new TDevice();
     Device->SetForm(this);
-    Device->SearchPorts();
-    // Workers read the link group's port and baud through the window's copies.
-    Device->SetLinkSettings({[this] { return LinkBaudText(); }, [this] { return LinkPortText(); },
-                             FieldPlace(ui->TS0CB1), ui->TS0CB1});
-    UpdateLinkTexts();
-    ConnectCommands();
-    indicator_pictures::Show(*this, indicator_pictures::Normal);
+    // The sheets' controls, their port lists and commands come with the sheets (BuildSheets).
 
     if (ProgramControl->LoadProgramSettings(ProgramControl->SettingsFileName()) != 0)
         return -1;
@@ -178,31 +219,47 @@ int TfMain::DoneMainForm()
 
 void TfMain::ConnectHandlers()
 {
-    // MyClick: menu items, toolbar buttons and the buttons of the tabs.
+    // MyClick: menu items and toolbar buttons (the buttons of the tabs come with the sheets).
     const auto actions = findChildren<QAction *>();
     for (QAction *action : actions) {
         if (action->isSeparator() || action->objectName().isEmpty())
             continue;
         connect(action, &QAction::triggered, this, [this, action] { MyClick(action); });
     }
-    const auto buttons = ui->PC0->findChildren<QPushButton *>();
+    // MyChange: the page control's tab.
+    connect(Frame().PC0, &QTabWidget::currentChanged, this, [this] { MyChange(Frame().PC0); });
+
+    // The menu pictures follow every change of the items.
+    const Ui::TfMainFrame &frame = Frame();
+    for (QAction *item : {frame.M0N1, frame.M0N2, frame.M0N3, frame.M0N5, frame.M1N1, frame.M1N2, frame.M1N3,
+                          frame.M1N4, frame.M2N1, frame.M2N2, frame.M2N3, frame.M2N4, frame.M9N1})
+        connect(item, &QAction::changed, this, &TfMain::MM0Change);
+    MM0Change();
+
+    // Every key of the window before its controls, and the Admin gesture on the status bar.
+    qApp->installEventFilter(this);
+}
+
+void TfMain::ConnectSheetHandlers()
+{
+    // MyClick: the buttons of the tabs.
+    const auto buttons = Frame().PC0->findChildren<QPushButton *>();
     for (QPushButton *button : buttons)
         connect(button, &QPushButton::clicked, this, [this, button] { MyClick(button); });
 
-    // MyChange: the page control's tab and the data fields of the six sheets.
-    connect(ui->PC0, &QTabWidget::currentChanged, this, [this] { MyChange(ui->PC0); });
-    for (QLineEdit *edit : ui->PC0->findChildren<QLineEdit *>()) {
+    // MyChange: the data fields of the six sheets.
+    for (QLineEdit *edit : Frame().PC0->findChildren<QLineEdit *>()) {
         if (!qobject_cast<QAbstractSpinBox *>(edit->parentWidget())
             && !qobject_cast<QComboBox *>(edit->parentWidget()))
             connect(edit, &QLineEdit::textChanged, this, [this, edit] { MyChange(edit); });
     }
-    for (QComboBox *box : ui->PC0->findChildren<QComboBox *>())
+    for (QComboBox *box : Frame().PC0->findChildren<QComboBox *>())
         connect(box, &QComboBox::currentIndexChanged, this, [this, box] { MyChange(box); });
-    for (QSpinBox *box : ui->PC0->findChildren<QSpinBox *>())
+    for (QSpinBox *box : Frame().PC0->findChildren<QSpinBox *>())
         connect(box, &QSpinBox::valueChanged, this, [this, box] { MyChange(box); });
-    for (QDoubleSpinBox *box : ui->PC0->findChildren<QDoubleSpinBox *>())
+    for (QDoubleSpinBox *box : Frame().PC0->findChildren<QDoubleSpinBox *>())
         connect(box, &QDoubleSpinBox::valueChanged, this, [this, box] { MyChange(box); });
-    for (QAbstractButton *box : ui->PC0->findChildren<QAbstractButton *>()) {
+    for (QAbstractButton *box : Frame().PC0->findChildren<QAbstractButton *>()) {
         if (qobject_cast<QCheckBox *>(box) || qobject_cast<QRadioButton *>(box))
             connect(box, &QAbstractButton::toggled, this, [this, box] { MyChange(box); });
     }
@@ -226,18 +283,9 @@ void TfMain::ConnectHandlers()
         connect(slider, &QAbstractSlider::sliderReleased, this, [this, slider] { MySliderChanged(slider); });
     }
 
-    // The menu pictures follow every change of the items.
-    for (QAction *item : {ui->M0N1, ui->M0N2, ui->M0N3, ui->M0N5, ui->M1N1, ui->M1N2, ui->M1N3,
-                          ui->M1N4, ui->M2N1, ui->M2N2, ui->M2N3, ui->M2N4, ui->M9N1})
-        connect(item, &QAction::changed, this, &TfMain::MM0Change);
-    MM0Change();
-
     // The link group's texts, copied for the workers.
     connect(ui->TS0CB0, &QComboBox::currentTextChanged, this, &TfMain::UpdateLinkTexts);
     connect(ui->TS0CB1, &QComboBox::currentTextChanged, this, &TfMain::UpdateLinkTexts);
-
-    // Every key of the window before its controls, and the Admin gesture on the status bar.
-    qApp->installEventFilter(this);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -426,15 +474,16 @@ void TfMain::MM0Change()
     if (FInMenuChange)
         return;
     FInMenuChange = true;
-    for (QAction *item : {ui->M0N1, ui->M0N2, ui->M0N3, ui->M0N5, ui->M1N1, ui->M1N2, ui->M1N3,
-                          ui->M1N4, ui->M2N1, ui->M2N2, ui->M2N3, ui->M2N4, ui->M9N1}) {
+    const Ui::TfMainFrame &frame = Frame();
+    for (QAction *item : {frame.M0N1, frame.M0N2, frame.M0N3, frame.M0N5, frame.M1N1, frame.M1N2, frame.M1N3,
+                          frame.M1N4, frame.M2N1, frame.M2N2, frame.M2N3, frame.M2N4, frame.M9N1}) {
         const int tag = item->property("Tag").toInt();
         int index = tag + (item->isEnabled() ? 0 : 1);
         if (item->isCheckable() && !item->isChecked())
             index += 2;
         if (item->property("ImageIndex").toInt() == index && !item->icon().isNull())
             continue;
-        const QPixmap picture(QStringLiteral(":/MM0IL0/%1.png").arg(index));
+        const QPixmap picture = ResourcePicture(QStringLiteral(":/MM0IL0/%1.png").arg(index));
         QIcon icon;
         icon.addPixmap(picture, QIcon::Normal);
         icon.addPixmap(picture, QIcon::Disabled);
@@ -450,7 +499,7 @@ void TfMain::MM0Change()
 bool TfMain::AppMessageHook(platform::Message &message)
 {
     if (message.msg == platform::WM_TIMER) {
-        ui->SB0Panel0->setText(ProgramControl->Mode() == Admin ? QStringLiteral("Admin") : ClockText());
+        Frame().SB0Panel0->setText(ProgramControl->Mode() == Admin ? QStringLiteral("Admin") : ClockText());
         return true;
     }
     if (message.msg == SX_SearchAvailableDevices) {
@@ -491,13 +540,13 @@ bool TfMain::eventFilter(QObject *watched, QEvent *event)
         }
         return false;
     }
-    if (event->type() == QEvent::MouseButtonPress && relay_matrix::ClickableColumn(*ui, watched) > 0) {
+    if (event->type() == QEvent::MouseButtonPress && FSheetsBuilt && relay_matrix::ClickableColumn(*ui, watched) > 0) {
         // Any button counts; the press changes the cell, and counts as a change of the project.
         MyMouseDown(watched);
         MyChange(watched);
         return true;
     }
-    if (watched == ui->SB0) {
+    if (watched == Frame().SB0) {
         if (event->type() == QEvent::MouseButtonPress) {
             auto *mouse = static_cast<QMouseEvent *>(event);
             SB0MouseDown(mouse->position().toPoint(), mouse->modifiers());
@@ -514,7 +563,7 @@ void TfMain::FormKeyDown(QKeyEvent *event, bool &handled)
         ShowHelp(platform::HELP_FINDER, 0);
         handled = true;
     } else if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
-               && ui->PC0->isVisible() && ui->PC0->currentWidget() == ui->TS0
+               && Frame().PC0->isVisible() && Frame().PC0->currentWidget() == Frame().TS0
                && !qobject_cast<QAbstractButton *>(focusWidget())) {
         // The link check is the window's default button while the link tab is showing.
         if (ui->TS0Button1->isVisible() && ui->TS0Button1->isEnabled())
@@ -525,7 +574,7 @@ void TfMain::FormKeyDown(QKeyEvent *event, bool &handled)
 
 void TfMain::SB0MouseDown(const QPoint &pos, Qt::KeyboardModifiers modifiers)
 {
-    const QPoint inPanel = ui->SB0Panel0->mapFrom(ui->SB0, pos);
+    const QPoint inPanel = Frame().SB0Panel0->mapFrom(Frame().SB0, pos);
     AdminArmed = AdminRect().contains(inPanel) && (modifiers & AdminModifiers) == AdminModifiers;
 }
 

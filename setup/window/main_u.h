@@ -14,6 +14,7 @@
 
 #include <QMainWindow>
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -30,6 +31,7 @@ class TProjectControl;
 
 namespace Ui {
 class TfMain;
+class TfMainFrame;
 }
 
 class TfMain : public QMainWindow {
@@ -42,8 +44,29 @@ public:
     explicit TfMain(QWidget *parent = nullptr);
     ~TfMain() override;
 
-    // The form's controls, named by their component names (ui->TS0CB0, ui->M1N1, ...).
-    Ui::TfMain *const ui;
+    // The form's controls, named by their component names (ui->TS0CB0, ui->M1N1, ...). The
+    // window is shown with its frame alone (menus, toolbar, status bar, the page control); the
+    // several hundred controls of its six sheets are made right after its first paint, or at
+    // once when anything reaches a control through ui before that (BuildSheets).
+    class TControls {
+    public:
+        Ui::TfMain *operator->() const;
+        Ui::TfMain &operator*() const { return *operator->(); }
+
+    private:
+        friend class TfMain;
+        explicit TControls(TfMain *window) : FWindow(window) {}
+        TfMain *const FWindow;
+    };
+    const TControls ui;
+    // The frame's controls (menus, toolbar, status bar, the page control and its sheets as
+    // pages), reached without making the sheets' controls.
+    Ui::TfMainFrame &Frame() const;
+    // Makes the sheets' controls, once, and gives them what the window gives its controls:
+    // handlers, commands, the port lists, the font style and the access masks. Any thread (a
+    // worker has the window thread do it and waits).
+    void BuildSheets();
+    bool SheetsBuilt() const { return FSheetsBuilt; }
 
     TProgramControl *ProgramControl = nullptr;
     TProjectControl *ProjectControl = nullptr;
@@ -95,9 +118,14 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    Ui::TfMain *const FForm;
+    std::atomic<bool> FSheetsBuilt{false};
+    bool FSheetsQueued = false;  // their making is queued after the first paint
+
     void MyClick(QObject *sender);
     void MM0Change();
     void SB0MouseDown(const QPoint &pos, Qt::KeyboardModifiers modifiers);
@@ -110,6 +138,7 @@ private:
     struct TCommand;
     void StartOperation(const TCommand &command);
     void ConnectHandlers();
+    void ConnectSheetHandlers();
     void ConnectCommands();
     void UpdateLinkTexts();
     void UseNarrowNumberFields();

@@ -2,9 +2,9 @@
 
 #include "filedialog_u.h"
 #include "global_u.h"
+#include "main_form.h"
 #include "main_u.h"
 #include "prjctrl_u.h"
-#include "ui_main_u.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -46,7 +46,7 @@ TProgramControl::TProgramControl(TfMain *main) : FMain(main)
 {
     // The exchange label and the gauge lie on the status bar's second panel, the gauge over the
     // label while it is shown.
-    QLabel *panel = main->ui->SB0Panel1;
+    QLabel *panel = main->Frame().SB0Panel1;
     auto *layout = new QGridLayout(panel);
     layout->setContentsMargins(0, 0, 0, 0);
     FExchangeLabel = new QLabel(panel);
@@ -112,6 +112,14 @@ void TProgramControl::ApplyAccessMasks()
         if (!FMain->ProjectControl)
             return;
         FMasks.Apply(Mode(), FMain->ProjectControl->State(), ExchangeState(), FMain);
+    });
+}
+
+void TProgramControl::ApplyAccessMasksToNewControls()
+{
+    RunOnWindowThread([&] {
+        FMasks.ComponentsAdded();
+        ApplyAccessMasks();
     });
 }
 

@@ -90,6 +90,8 @@ public:
     // project state and the exchange state; the page control shows only with a project open.
     // Does nothing while the window has no project controller yet.
     void ApplyAccessMasks();
+    // The same, once the window has made controls it lacked (its sheets): they are looked up.
+    void ApplyAccessMasksToNewControls();
     // The rule sets; a running loop keeps its stop button enabled through
     // AccessMasks().SetAlwaysEnabled(id, on), any thread, before its exchange-state change.
     TAccessMasks &AccessMasks() { return FMasks; }

@@ -2,8 +2,8 @@
 #include "prgctrl_u.h"
 
 #include "global_u.h"
+#include "main_form.h"
 #include "main_u.h"
-#include "ui_main_u.h"
 
 #include <QAction>
 #include <QApplication>
@@ -103,7 +103,7 @@ bool TProgramControl::MessageWanted(const TPendingMessage &message) const
 {
     if (message.Force)
         return true;
-    const Ui::TfMain &ui = *FMain->ui;
+    const Ui::TfMainFrame &ui = FMain->Frame();
     switch (message.Kind) {
     case mtWarning:
     case mtError:

@@ -1,10 +1,10 @@
 // TProgramControl: the program settings file, the command line and the last project.
 #include "prgctrl_u.h"
 
+#include "main_form.h"
 #include "main_u.h"
-#include "prjctrl_u.h"
 #include "platform/profile.h"
-#include "ui_main_u.h"
+#include "prjctrl_u.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -27,7 +27,7 @@ constexpr int MaxWindowSide = 16384;
 int TProgramControl::LoadProgramSettings(const QString &path)
 {
     const platform::ProfileFile ini(path);
-    Ui::TfMain &ui = *FMain->ui;
+    Ui::TfMainFrame &ui = FMain->Frame();
 
     // Each bound goes to the window as soon as it is read.
     FMain->move(ini.readInteger(Section, QStringLiteral("Left"), 200), FMain->y());
@@ -72,7 +72,7 @@ int TProgramControl::SaveProgramSettings(const QString &path)
 {
     // One replacement of the file for all the keys.
     platform::ProfileBatch ini(path);
-    Ui::TfMain &ui = *FMain->ui;
+    Ui::TfMainFrame &ui = FMain->Frame();
 
     const Qt::WindowStates states = FMain->windowState();
     const int state = states.testFlag(Qt::WindowMinimized)   ? wsMinimized

@@ -3,9 +3,9 @@
 // controls and written from them. The project commands are in prjctrl_u.cpp.
 #include "prjctrl_u.h"
 
+#include "main_form.h"
 #include "main_u.h"
 #include "platform/profile.h"
-#include "ui_main_u.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -3,10 +3,11 @@
 #include "device_u.h"
 #include "filedialog_u.h"
 #include "global_u.h"
+#include "main_form.h"
 #include "main_u.h"
 #include "platform/profile.h"
 #include "platform/user_file.h"
-#include "ui_main_u.h"
+#include "resource_picture.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -37,7 +38,7 @@ constexpr int StatusTextLength = 255;
 
 QPixmap StatePicture(int index)
 {
-    return QPixmap(QStringLiteral(":/IL0/%1.png").arg(index));
+    return ResourcePicture(QStringLiteral(":/IL0/%1.png").arg(index));
 }
 
 } // namespace
@@ -65,7 +66,7 @@ TProjectControl::TProjectControl(TfMain *main) : FMain(main)
 
     // The picture lies on the left edge of the third status panel, over the blanks that lead
     // its text.
-    QLabel *panel = main->ui->SB0Panel2;
+    QLabel *panel = main->Frame().SB0Panel2;
     auto *layout = new QHBoxLayout(panel);
     layout->setContentsMargins(3, 0, 0, 0);
     FStateImage = new QLabel(panel);
@@ -92,7 +93,7 @@ TProjectControl::~TProjectControl()
 void TProjectControl::SetProjectStatusText(const QString &text)
 {
     FStatusText = text.left(StatusTextLength);
-    FMain->ui->SB0Panel2->setText(QStringLiteral("     ") + FStatusText);
+    FMain->Frame().SB0Panel2->setText(QStringLiteral("     ") + FStatusText);
 }
 
 void TProjectControl::SetState(std::uint8_t state)

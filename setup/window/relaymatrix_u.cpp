@@ -3,8 +3,8 @@
 #include "relaymatrix_u.h"
 
 #include "global_u.h"
+#include "main_form.h"
 #include "prgctrl_u.h"
-#include "ui_main_u.h"
 
 #include <QFileInfo>
 #include <QLabel>

@@ -87,6 +87,48 @@ private slots:
         QVERIFY(window->ui->SB0Panel0->text() != QLatin1String("Admin"));
     }
 
+    // The window shows its frame first; its sheets' controls come right after its first paint,
+    // with all that the window gives its controls (masks, font style, condensed number fields).
+    void sheetsComeAfterTheFirstPaint()
+    {
+        WriteSettings("[Program Settings]\r\nFontStyle=1\r\n");
+        SetFirstArgument("/INT");
+        auto window = std::make_unique<TfMain>();
+        QVERIFY(!window->SheetsBuilt());
+        QVERIFY(!window->findChild<QWidget *>(QStringLiteral("TS1Edit0")));
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        QTRY_VERIFY(window->SheetsBuilt());
+        const auto states = [&window] {
+            QStringList list;
+            for (QWidget *w : window->Frame().PC0->findChildren<QWidget *>())
+                list << QStringLiteral("%1 hidden %2 enabled %3 bold %4")
+                            .arg(w->objectName())
+                            .arg(w->isHidden())
+                            .arg(w->isEnabled())
+                            .arg(w->font().bold());
+            return list;
+        };
+        const QStringList made = states();
+        window->ProgramControl->ApplyFontStyle(true);
+        window->ProgramControl->ApplyAccessMasksToNewControls();
+        QCOMPARE(made, states());
+        QVERIFY(IsBold(window->ui->TS5Button4));
+        QCOMPARE(window->ui->TS1Edit0->font().stretch(), int(QFont::Condensed));
+    }
+
+    // A menu command given before the sheets are made finds them made.
+    void commandBeforeTheSheets()
+    {
+        auto window = MakeWindow();  // not yet painted
+        QVERIFY(!window->SheetsBuilt());
+        AnswerNextMessage(QMessageBox::Ok);
+        window->Frame().M0N1->trigger();
+        QVERIFY(window->SheetsBuilt());
+        QVERIFY(window->Frame().PC0->isVisible());
+        QCOMPARE(window->ui->TS0CB1->currentText(), QStringLiteral("9600"));
+    }
+
     void settingsAreWrittenAndReadBack()
     {
         auto window = MakeWindow();

@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QStringDecoder>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -264,6 +265,20 @@ private slots:
         QCOMPARE(toCp1251(text), bytes);
         if (backToText)
             QCOMPARE(platform::fromCp1251(bytes), text);
+    }
+
+    // The whole upper half both ways, against Qt's own Windows-1251 converter.
+    void codePageAsQtConvertsIt()
+    {
+        QByteArray bytes;
+        for (int b = 0x80; b <= 0xFF; ++b)
+            bytes += char(b);
+        QStringDecoder qt("windows-1251", QStringConverter::Flag::Stateless);
+        if (!qt.isValid())
+            QSKIP("this Qt has no Windows-1251 converter");
+        const QString text = qt.decode(bytes);
+        QCOMPARE(platform::fromCp1251(bytes), text);
+        QCOMPARE(toCp1251(text), bytes);
     }
 
     void cyrillicStoredAsWindows1251()

@@ -233,6 +233,7 @@ private slots:
         QVERIFY(putFile(Path("ttyDEMO"), {}));
         qputenv("EX_COM_EXTRA_PORTS", Path("ttyDEMO").toUtf8());
         window = std::make_unique<TfMain>();
+        window->BuildSheets();  // the lists are filled with the sheets
         qunsetenv("EX_COM_EXTRA_PORTS");
         for (QComboBox *list : {window->ui->TS0CB0, window->ui->TS0CB2})
             QCOMPARE(list->currentText(), Path("ttyDEMO"));

@@ -3,12 +3,12 @@
 // the settings file beside the test executable, and answering the window's message boxes.
 #include "device_u.h"
 #include "global_u.h"
+#include "main_form.h"
 #include "main_u.h"
 #include "platform/messages.h"
 #include "prgctrl_u.h"
 #include "prjctrl_u.h"
 #include "tests/support/file_bytes.h"
-#include "ui_main_u.h"
 
 #include <QAbstractButton>
 #include <QApplication>

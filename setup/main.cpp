@@ -13,6 +13,8 @@
 #include <QDesktopServices>
 #include <QUrl>
 
+#include <memory>
+
 int main(int argc, char *argv[])
 {
     platform::exportRuntimeDir();
@@ -29,9 +31,15 @@ int main(int argc, char *argv[])
     int result = 0;
     {
         TfMain mainWindow;
-        // Made once after the main window; "О программе..." shows it.
-        TAbout about(TAbout::SetupProgram(&mainWindow), &mainWindow);
-        about.OpenFrom(mainWindow.findChild<QAction *>(QStringLiteral("M9N9")));
+        // "О программе..." shows the About box, made at its first showing rather than before
+        // the window comes.
+        std::unique_ptr<TAbout> about;
+        QObject::connect(mainWindow.findChild<QAction *>(QStringLiteral("M9N9")), &QAction::triggered, &mainWindow,
+                         [&about, &mainWindow] {
+                             if (!about)
+                                 about = std::make_unique<TAbout>(TAbout::SetupProgram(&mainWindow), &mainWindow);
+                             about->exec();
+                         });
         // A logout, Ctrl-C or a closed terminal end the program as "Выход" does.
         platform::HandleEndSignals([&mainWindow](int signal) { mainWindow.EndUnattended(signal); });
         mainWindow.show();

@@ -43,24 +43,19 @@ timespec toTimespec(std::chrono::nanoseconds left)
 PtyLine::PtyLine()
 {
     m_wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    m_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (m_wake < 0 || m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0)
+    if (m_wake < 0 || !m_pty.isValid())
         return;
-    char name[128];
-    if (ptsname_r(m_master, name, sizeof name) != 0)
-        return;
-    m_holder = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    m_holder = ::open(m_pty.device().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (m_holder < 0)
         return;
-    m_name = std::make_unique<PortName>(name);
-    m_path = m_name->path();
+    m_path = m_pty.path();
     termios tio{};
     tcgetattr(m_holder, &tio);
     cfmakeraw(&tio);
     cfsetispeed(&tio, B9600);
     cfsetospeed(&tio, B9600);
     tcsetattr(m_holder, TCSANOW, &tio);
-    fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    fcntl(m_pty.fd(), F_SETFL, fcntl(m_pty.fd(), F_GETFL) | O_NONBLOCK);
 }
 
 PtyLine::~PtyLine()
@@ -86,7 +81,7 @@ bool PtyLine::stopping() const
 bool PtyLine::waitReadable()
 {
     for (;;) {
-        pollfd p[2] = {{m_master, POLLIN, 0}, {m_wake, POLLIN, 0}};
+        pollfd p[2] = {{m_pty.fd(), POLLIN, 0}, {m_wake, POLLIN, 0}};
         if (ppoll(p, 2, nullptr, nullptr) < 0) {
             if (errno == EINTR)
                 continue;
@@ -104,7 +99,7 @@ bool PtyLine::waitReadable()
 
 long PtyLine::read(std::uint8_t *buffer, std::size_t size)
 {
-    const ssize_t n = ::read(m_master, buffer, size);
+    const ssize_t n = ::read(m_pty.fd(), buffer, size);
     return n > 0 ? n : 0;
 }
 
@@ -125,14 +120,14 @@ bool PtyLine::writeAll(const std::uint8_t *data, std::size_t size)
 {
     std::size_t done = 0;
     while (done < size && !stopping()) {
-        const ssize_t n = ::write(m_master, data + done, size - done);
+        const ssize_t n = ::write(m_pty.fd(), data + done, size - done);
         if (n > 0) {
             done += static_cast<std::size_t>(n);
             continue;
         }
         if (n < 0 && errno != EAGAIN && errno != EINTR)
             return false;
-        pollfd p[2] = {{m_master, POLLOUT, 0}, {m_wake, POLLIN, 0}};
+        pollfd p[2] = {{m_pty.fd(), POLLOUT, 0}, {m_wake, POLLIN, 0}};
         ppoll(p, 2, nullptr, nullptr);
     }
     return done == size;
@@ -141,19 +136,16 @@ bool PtyLine::writeAll(const std::uint8_t *data, std::size_t size)
 std::chrono::nanoseconds PtyLine::byteTime() const
 {
     termios tio{};
-    const int baud = tcgetattr(m_master, &tio) == 0 ? baudOf(cfgetospeed(&tio)) : 9600;
+    const int baud = tcgetattr(m_pty.fd(), &tio) == 0 ? baudOf(cfgetospeed(&tio)) : 9600;
     return std::chrono::nanoseconds(10 * 1000000000LL / baud);
 }
 
 void PtyLine::close()
 {
-    if (m_name)
-        m_name->remove();
-    if (m_master >= 0)
-        ::close(m_master);
+    m_pty.close();
     if (m_holder >= 0)
         ::close(m_holder);
-    m_master = m_holder = -1;
+    m_holder = -1;
 }
 
 namespace {

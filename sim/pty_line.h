@@ -7,13 +7,12 @@
 // Wire time: pseudo-terminals pass bytes at once whatever the baud rate. byteTime() reads the
 // baud rate that the program set on its end (tcgetattr on the master shows the slave's
 // settings), so that a simulator can hand its answers over when a real line would.
-#include "port_name.h"
+#include "pty_master.h"
 #include "reply_delay.h"
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 
 namespace sim {
@@ -27,10 +26,10 @@ public:
     PtyLine(const PtyLine &) = delete;
     PtyLine &operator=(const PtyLine &) = delete;
 
-    bool isValid() const { return m_master >= 0 && m_holder >= 0 && m_wake >= 0 && !m_path.empty(); }
+    bool isValid() const { return m_pty.fd() >= 0 && m_holder >= 0 && m_wake >= 0 && !m_path.empty(); }
     // The name a program opens: /dev/pts/N, or a private link to it (port_name.h).
     const std::string &path() const { return m_path; }
-    int masterFd() const { return m_master; }
+    int masterFd() const { return m_pty.fd(); }
 
     // From any thread: every wait and write returns at once from now on.
     void stop();
@@ -55,10 +54,9 @@ public:
     void close();
 
 private:
-    int m_master = -1;
+    PtyMaster m_pty;
     int m_holder = -1;
     int m_wake = -1;
-    std::unique_ptr<PortName> m_name;
     std::string m_path;
 };
 

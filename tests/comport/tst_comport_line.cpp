@@ -2,7 +2,7 @@
 // end, the settings and how they reach an open port, ports that cannot be had, and the port
 // settings dialog.
 #include "extlibs/comport/comport.h"
-#include "sim/port_name.h"
+#include "sim/pty_master.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -29,19 +29,7 @@ namespace {
 // The far end of a line: a pseudo-terminal master the test reads and writes.
 class FarEnd {
 public:
-    FarEnd()
-    {
-        m_master = posix_openpt(O_RDWR | O_NOCTTY);
-        grantpt(m_master);
-        unlockpt(m_master);
-        m_name = std::make_unique<sim::PortName>(ptsname(m_master));
-    }
-    ~FarEnd()
-    {
-        m_name->remove();
-        ::close(m_master);
-    }
-    const std::string &path() const { return m_name->path(); }
+    const std::string &path() const { return m_pty.path(); }
     void send(const std::string &bytes) const { QVERIFY(::write(m_master, bytes.data(), bytes.size()) == ssize_t(bytes.size())); }
     // What the port sent, once it is there.
     std::string take(std::size_t count) const
@@ -67,8 +55,8 @@ public:
     }
 
 private:
-    int m_master = -1;
-    std::unique_ptr<sim::PortName> m_name;
+    sim::PtyMaster m_pty;
+    const int m_master = m_pty.fd();
 };
 
 struct Config {

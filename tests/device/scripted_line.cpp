@@ -7,16 +7,10 @@
 
 TScriptedLine::TScriptedLine(TScript script) : FScript(std::move(script))
 {
-    FMaster = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    char name[128];
-    if (FMaster < 0 || grantpt(FMaster) != 0 || unlockpt(FMaster) != 0 || ptsname_r(FMaster, name, sizeof name) != 0
-        || pipe2(FStop, O_CLOEXEC) != 0)
+    if (!FPty.isValid() || pipe2(FStop, O_CLOEXEC) != 0)
         return;
-    FHolder = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    FHolder = ::open(FPty.device().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (FHolder < 0)
-        return;
-    FName = std::make_unique<sim::PortName>(name);
-    if (!FName->isValid())
         return;
     termios tio{};
     tcgetattr(FHolder, &tio);
@@ -32,9 +26,8 @@ TScriptedLine::~TScriptedLine()
         (void)::write(FStop[1], &stop, 1);
         FThread.join();
     }
-    if (FName)
-        FName->remove();
-    for (const int fd : {FMaster, FHolder, FStop[0], FStop[1]})
+    FPty.close();
+    for (const int fd : {FHolder, FStop[0], FStop[1]})
         if (fd >= 0)
             ::close(fd);
 }
@@ -49,11 +42,11 @@ void TScriptedLine::Run()
 {
     std::vector<std::uint8_t> received;
     for (;;) {
-        pollfd p[2] = {{FMaster, POLLIN, 0}, {FStop[0], POLLIN, 0}};
+        pollfd p[2] = {{FPty.fd(), POLLIN, 0}, {FStop[0], POLLIN, 0}};
         if (poll(p, 2, -1) < 0 || (p[1].revents & POLLIN))
             return;
         std::uint8_t chunk[256];
-        const ssize_t n = ::read(FMaster, chunk, sizeof chunk);
+        const ssize_t n = ::read(FPty.fd(), chunk, sizeof chunk);
         if (n <= 0)
             continue;
         received.insert(received.end(), chunk, chunk + n);
@@ -85,5 +78,5 @@ void TScriptedLine::Answer(const excom::Frame &request)
     if (answer.Kind == TAnswer::Refuse)
         reply.command |= excom::kRefusedBit;
     const auto bytes = excom::encodeFrame(reply);
-    (void)::write(FMaster, bytes.data(), bytes.size());
+    (void)::write(FPty.fd(), bytes.data(), bytes.size());
 }

@@ -3,12 +3,11 @@
 // reply text the real instrument never gives (300, "abc") or a refusal. The simulator covers
 // everything else; this serves the replies it cannot make.
 #include "frame.h"
-#include "port_name.h"
+#include "pty_master.h"
 
 #include <QString>
 
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -29,7 +28,7 @@ public:
     TScriptedLine &operator=(const TScriptedLine &) = delete;
 
     bool IsValid() const { return FThread.joinable(); }
-    QString PortPath() const { return FName ? QString::fromStdString(FName->path()) : QString(); }
+    QString PortPath() const { return QString::fromStdString(FPty.path()); }
     std::vector<excom::Frame> Requests() const;
 
 private:
@@ -37,8 +36,7 @@ private:
     void Answer(const excom::Frame &request);
 
     TScript FScript;
-    std::unique_ptr<sim::PortName> FName;
-    int FMaster = -1;
+    sim::PtyMaster FPty;
     int FHolder = -1;   // keeps the terminal alive while the library has it closed
     int FStop[2] = {-1, -1};
     mutable std::mutex FMutex;

@@ -3,7 +3,7 @@
 #include "excom_helpers.h"
 #include "extlibs/comport/comport.h"
 #include "extlibs/ex_com/serial_port.h"
-#include "sim/port_name.h"
+#include "sim/pty_master.h"
 
 #include <QtTest>
 
@@ -25,22 +25,8 @@ namespace {
 
 // A pseudo-terminal kept open for the test's length.
 struct Pty {
-    Pty()
-    {
-        fd = posix_openpt(O_RDWR | O_NOCTTY);
-        if (fd >= 0 && grantpt(fd) == 0 && unlockpt(fd) == 0)
-            name = std::make_unique<sim::PortName>(ptsname(fd));
-        path = name ? name->path() : std::string();
-    }
-    ~Pty()
-    {
-        if (name)
-            name->remove();
-        ::close(fd);
-    }
-    int fd;
-    std::unique_ptr<sim::PortName> name;
-    std::string path;
+    sim::PtyMaster pty;
+    const std::string path = pty.path();
 };
 
 QStringList portList(int *result = nullptr)

@@ -2,7 +2,7 @@
 // simulator, no shared codec): the CRC algorithm and its check value, the request layout with
 // the CRC low byte first, and what the receiver does with echoes, late replies and noise.
 #include "excom_helpers.h"
-#include "sim/port_name.h"
+#include "sim/pty_master.h"
 #include "tests/support/field_allowances.h"
 
 #include <QtTest>
@@ -74,20 +74,18 @@ private:
     void write(const std::vector<uint8_t> &bytes);
     std::future<Result> start(uint8_t address, uint8_t command, const std::string &argument);
 
+    std::unique_ptr<sim::PtyMaster> pty;
     int master = -1;
-    std::unique_ptr<sim::PortName> slaveName;
     std::string slavePath;
     std::unique_ptr<LinkHandle> link;
 };
 
 void TestExcomWire::init()
 {
-    master = posix_openpt(O_RDWR | O_NOCTTY);
-    QVERIFY(master >= 0);
-    QCOMPARE(grantpt(master), 0);
-    QCOMPARE(unlockpt(master), 0);
-    slaveName = std::make_unique<sim::PortName>(ptsname(master));
-    slavePath = slaveName->path();
+    pty = std::make_unique<sim::PtyMaster>();
+    QVERIFY(pty->isValid());
+    master = pty->fd();
+    slavePath = pty->path();
     link = std::make_unique<LinkHandle>();
     QCOMPARE(EX_SetBaudRate(*link, 300), EX_OK);   // long time-outs: the test answers by hand
     QCOMPARE(EX_OpenCOM(*link, slavePath.c_str()), EX_OK);
@@ -96,8 +94,7 @@ void TestExcomWire::init()
 void TestExcomWire::cleanup()
 {
     link.reset();
-    slaveName->remove();
-    ::close(master);
+    pty.reset();
 }
 
 std::vector<uint8_t> TestExcomWire::readRequest(size_t size)

@@ -48,7 +48,6 @@ PtyLine::PtyLine()
     m_holder = ::open(m_pty.device().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (m_holder < 0)
         return;
-    m_path = m_pty.path();
     termios tio{};
     tcgetattr(m_holder, &tio);
     cfmakeraw(&tio);

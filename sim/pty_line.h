@@ -26,9 +26,9 @@ public:
     PtyLine(const PtyLine &) = delete;
     PtyLine &operator=(const PtyLine &) = delete;
 
-    bool isValid() const { return m_pty.fd() >= 0 && m_holder >= 0 && m_wake >= 0 && !m_path.empty(); }
+    bool isValid() const { return m_pty.isValid() && m_holder >= 0 && m_wake >= 0; }
     // The name a program opens: /dev/pts/N, or a private link to it (port_name.h).
-    const std::string &path() const { return m_path; }
+    const std::string &path() const { return m_pty.path(); }
     int masterFd() const { return m_pty.fd(); }
 
     // From any thread: every wait and write returns at once from now on.
@@ -57,7 +57,6 @@ private:
     PtyMaster m_pty;
     int m_holder = -1;
     int m_wake = -1;
-    std::string m_path;
 };
 
 // The commands' way of serving until they are stopped: BlockStopSignals before any thread

@@ -16,15 +16,6 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-// UBSan's check of a call on a polymorphic object needs a pipe the first time it meets a type,
-// so under a shortage of descriptors it reports a fault that is not there (and stops the
-// program). The functions that run in that shortage go without the check.
-#if defined(__clang__) || defined(__GNUC__)
-#define NO_VPTR_CHECK __attribute__((no_sanitize("vptr")))
-#else
-#define NO_VPTR_CHECK
-#endif
-
 namespace platform {
 
 namespace {
@@ -110,7 +101,7 @@ void DdeListener::refuse(int fd, const QByteArray &line)
     ::close(fd);
 }
 
-NO_VPTR_CHECK void DdeListener::resume()
+void DdeListener::resume()
 {
     // A spare that could not be had back during the shortage is taken as soon as one is free.
     if (spare_ < 0)
@@ -120,7 +111,7 @@ NO_VPTR_CHECK void DdeListener::resume()
     acceptWaiting();
 }
 
-NO_VPTR_CHECK void DdeListener::acceptWaiting()
+void DdeListener::acceptWaiting()
 {
     while (fd_ >= 0) {
         const int connection = acceptOne(fd_);

@@ -6,6 +6,7 @@
 #include <QLocalSocket>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
@@ -217,7 +218,19 @@ private slots:
     // and serves again once descriptors are free: its socket stays.
     void serviceOutlivesDescriptorShortage()
     {
+        // UBSan checks a call on a polymorphic object it has not met before through a pipe of
+        // its own; without a descriptor for it, it reports a fault that is not there and stops
+        // the server. The starved server goes without that check.
+        QTemporaryDir dir;
+        QFile suppressions(dir.filePath("ubsan.supp"));
+        QVERIFY(suppressions.open(QIODevice::WriteOnly));
+        suppressions.write("vptr:*\n");
+        suppressions.close();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("UBSAN_OPTIONS",
+                           environment.value("UBSAN_OPTIONS") + ":suppressions=" + suppressions.fileName());
         QProcess server;
+        server.setProcessEnvironment(environment);
         server.setChildProcessModifier([] {
             const rlimit few{32, 32};
             ::setrlimit(RLIMIT_NOFILE, &few);

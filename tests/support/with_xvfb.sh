@@ -24,6 +24,9 @@ trap cleanup EXIT
 trap 'exit 143' TERM
 trap 'exit 130' INT
 
+# The server never resets: by default it resets when its last client leaves, and closes a client
+# that was still connecting at that moment, so a program started as another one ends could not
+# connect. A desktop's server keeps running while its session does.
 # The server reads every cookie of its authority file, whatever display the entry names; the
 # clients' entry is written for the display once the server has named it.
 cookie=$(mcookie)
@@ -31,7 +34,7 @@ cookie=$(mcookie)
 : >"$dir/auth"
 xauth -q -f "$dir/server-auth" add :0 . "$cookie"
 # shellcheck disable=SC2086 # the server arguments are words
-Xvfb -displayfd 3 -nolisten tcp -auth "$dir/server-auth" $server_args 3>"$dir/display" 2>"$dir/server.log" &
+Xvfb -displayfd 3 -nolisten tcp -noreset -auth "$dir/server-auth" $server_args 3>"$dir/display" 2>"$dir/server.log" &
 server=$!
 for _ in $(seq 200); do
   grep -q . "$dir/display" 2>/dev/null && break
@@ -51,6 +54,11 @@ status=$?
 # refused a client says so only there.
 if [ $status -ne 0 ]; then
   kill -0 "$server" 2>/dev/null || echo "with_xvfb: the X server on :$number has ended" >&2
+  if DISPLAY=":$number" XAUTHORITY="$dir/auth" xdotool getdisplaygeometry >/dev/null 2>"$dir/probe"; then
+    echo "with_xvfb: a client reaches :$number now" >&2
+  else
+    echo "with_xvfb: a client cannot reach :$number now: $(head -c 300 "$dir/probe")" >&2
+  fi
   if [ -s "$dir/server.log" ]; then
     echo "with_xvfb: the X server's log:" >&2
     cat "$dir/server.log" >&2

@@ -25,7 +25,7 @@ process_of() {
   local p arg0
   for p in /proc/[0-9]*; do
     arg0=""
-    IFS= read -r -d '' arg0 <"$p/cmdline" 2>/dev/null || true
+    IFS= read -r -d '' arg0 2>/dev/null <"$p/cmdline" || true
     if [ "$arg0" = "$1" ]; then echo "${p#/proc/}"; return 0; fi
   done
   return 1

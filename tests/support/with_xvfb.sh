@@ -24,15 +24,15 @@ trap cleanup EXIT
 trap 'exit 143' TERM
 trap 'exit 130' INT
 
-# The server never resets: by default it resets when its last client leaves, and closes a client
-# that was still connecting at that moment, so a program started as another one ends could not
-# connect. A desktop's server keeps running while its session does.
 # The server reads every cookie of its authority file, whatever display the entry names; the
 # clients' entry is written for the display once the server has named it.
 cookie=$(mcookie)
 : >"$dir/server-auth"
 : >"$dir/auth"
 xauth -q -f "$dir/server-auth" add :0 . "$cookie"
+# The server never resets: by default it resets when its last client leaves, and closes a client
+# that was still connecting at that moment, so a program started as another one ends could not
+# connect. A desktop's server keeps running while its session does.
 # shellcheck disable=SC2086 # the server arguments are words
 Xvfb -displayfd 3 -nolisten tcp -noreset -auth "$dir/server-auth" $server_args 3>"$dir/display" 2>"$dir/server.log" &
 server=$!
